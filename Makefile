@@ -1,0 +1,29 @@
+# Entry points: `make test`. It installs what is missing first.
+BUILD      := build
+ASAN_BUILD := build-asan
+JOBS       ?= 2
+
+.PHONY: deps configure build test test-asan clean
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+# The plain build runs every test; the sanitizer build runs the headless ones
+# again, so that a read one byte out of bounds fails instead of passing by luck.
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory test-asan
+
+test-asan: deps
+	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRIVANE_SANITIZE=ON >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L headless
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)
