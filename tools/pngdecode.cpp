@@ -1,10 +1,10 @@
 // pngdecode: decodes PNG files (or raw zlib streams) with the game's own
 // decoders and prints one result line per input. See usage() for the format.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,17 +38,26 @@ void usage(std::FILE* stream) {
 }
 
 std::optional<ByteVector> readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::nullopt;
-    ByteVector bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad()) return std::nullopt;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return std::nullopt;
+    ByteVector bytes;
+    std::uint8_t chunk[65536];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) return std::nullopt;
     return bytes;
 }
 
-bool writeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+// Writes the decoded bytes to `path` when one is given; returns the exit status so far.
+int writeOutput(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    if (path.empty()) return EXIT_ALL_DECODED;
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    return static_cast<bool>(file);
+    if (file) return EXIT_ALL_DECODED;
+    std::fprintf(stderr, "pngdecode: cannot write '%s'\n", path.c_str());
+    return EXIT_USAGE;
 }
 
 struct Options {
@@ -86,29 +95,29 @@ std::optional<Options> parseArguments(int argc, char** argv) {
     return options;
 }
 
-// Prints the result line; returns whether the input decoded.
-bool decodeZlib(const std::string& name, const ByteVector& input, const std::string& out) {
+// Each prints the result line and returns the input's exit status.
+int decodeZlib(const std::string& name, const ByteVector& input, const std::string& out) {
     ByteVector decoded;
     const unsigned code = decompressZlibStream(decoded, input);
     if (code != 0) {
         std::printf("%s: error %u\n", name.c_str(), code);
-        return false;
+        return EXIT_DECODE_FAILED;
     }
     std::printf("%s: ok %zu\n", name.c_str(), decoded.size());
-    return out.empty() || writeFile(out, decoded.data(), decoded.size());
+    return writeOutput(out, decoded.data(), decoded.size());
 }
 
-bool decodePng(const std::string& name, const ByteVector& input, const std::string& out) {
+int decodePng(const std::string& name, const ByteVector& input, const std::string& out) {
     std::uint8_t* raw = nullptr;
     PngImageInfo info;
     PngDecoder::decode(raw, input.data(), input.size(), info);
     const std::unique_ptr<std::uint8_t[]> pixels(raw);
     if (info.error != 0) {
         std::printf("%s: error %u\n", name.c_str(), info.error);
-        return false;
+        return EXIT_DECODE_FAILED;
     }
     std::printf("%s: ok %u %u\n", name.c_str(), info.width, info.height);
-    return out.empty() || writeFile(out, pixels.get(), std::size_t{info.width} * info.height * 4);
+    return writeOutput(out, pixels.get(), std::size_t{info.width} * info.height * 4);
 }
 
 } // namespace
@@ -126,17 +135,17 @@ int main(int argc, char** argv) {
         return EXIT_USAGE;
     }
 
+    // The worst outcome decides: a usage or file error over a failed decode over success.
     int status = EXIT_ALL_DECODED;
     for (const std::string& name : options->inputs) {
         const std::optional<ByteVector> input = readFile(name);
-        if (!input) {
+        int inputStatus = EXIT_USAGE;
+        if (!input)
             std::fprintf(stderr, "pngdecode: cannot read '%s'\n", name.c_str());
-            status = EXIT_USAGE;
-            continue;
-        }
-        const bool decoded = options->zlib ? decodeZlib(name, *input, options->out)
-                                           : decodePng(name, *input, options->out);
-        if (!decoded && status == EXIT_ALL_DECODED) status = EXIT_DECODE_FAILED;
+        else
+            inputStatus = options->zlib ? decodeZlib(name, *input, options->out)
+                                        : decodePng(name, *input, options->out);
+        status = std::max(status, inputStatus);
     }
     return status;
 }

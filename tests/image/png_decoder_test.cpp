@@ -1,0 +1,346 @@
+#include <png.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "image/png_decoder.h"
+#include "image/zlib_stream.h"
+
+namespace {
+
+struct Decoded {
+    unsigned error = 0;
+    ByteVector rgba;
+    bool pixelsHandedOver = false;
+};
+
+Decoded decode(const ByteVector& file) {
+    std::uint8_t* raw = nullptr;
+    PngImageInfo info;
+    PngDecoder::decode(raw, file.data(), file.size(), info);
+    const std::unique_ptr<std::uint8_t[]> pixels(raw);
+    if (info.error != 0) return {info.error, {}, raw != nullptr};
+    return {0, ByteVector(pixels.get(), pixels.get() + std::size_t{info.width} * info.height * 4), true};
+}
+
+// libpng as the oracle: expanded to 8-bit RGBA, 16-bit samples cut to their high byte, CRCs ignored.
+std::optional<ByteVector> decodeWithLibpng(const ByteVector& file) {
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    struct Reader { const ByteVector* bytes; std::size_t at; } reader{&file, 0};
+    ByteVector rgba;
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return std::nullopt;
+    }
+    png_set_read_fn(png, &reader, [](png_structp p, png_bytep out, png_size_t n) {
+        auto* r = static_cast<Reader*>(png_get_io_ptr(p));
+        if (r->at + n > r->bytes->size()) png_error(p, "short");
+        std::memcpy(out, r->bytes->data() + r->at, n);
+        r->at += n;
+    });
+    png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+    png_read_info(png, info);
+    png_set_expand(png);
+    png_set_strip_16(png);
+    png_set_gray_to_rgb(png);
+    png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    const std::size_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
+    rgba.resize(width * height * 4);
+    std::vector<png_bytep> rows(height);
+    for (std::size_t y = 0; y < height; ++y) rows[y] = rgba.data() + y * width * 4;
+    png_read_image(png, rows.data());
+    png_destroy_read_struct(&png, &info, nullptr);
+    return rgba;
+}
+
+struct Image {
+    std::uint32_t width, height;
+    int colorType, depth, interlace = 0, filters = PNG_ALL_FILTERS;
+    ByteVector rows; // packed samples, as the file stores them
+    std::vector<png_color> palette = {};
+    ByteVector paletteAlpha = {};
+    std::optional<png_color_16> key = {};
+};
+
+ByteVector encodeWithLibpng(const Image& image) {
+    ByteVector file;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(png, &file, [](png_structp p, png_bytep data, png_size_t n) {
+        auto* out = static_cast<ByteVector*>(png_get_io_ptr(p));
+        out->insert(out->end(), data, data + n);
+    }, nullptr);
+    png_set_IHDR(png, info, image.width, image.height, image.depth, image.colorType, image.interlace,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_filter(png, 0, image.filters);
+    png_set_compression_buffer_size(png, 97); // several IDAT chunks
+    if (!image.palette.empty()) png_set_PLTE(png, info, image.palette.data(), int(image.palette.size()));
+    if (!image.paletteAlpha.empty() || image.key) {
+        png_color_16 key = image.key.value_or(png_color_16{});
+        png_set_tRNS(png, info, image.paletteAlpha.data(), int(image.paletteAlpha.size()), &key);
+    }
+    png_write_info(png, info);
+    const std::size_t rowBytes = png_get_rowbytes(png, info);
+    std::vector<png_bytep> rows(image.height);
+    for (std::size_t y = 0; y < image.height; ++y) rows[y] = const_cast<png_bytep>(image.rows.data() + y * rowBytes);
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return file;
+}
+
+// A PNG file as a list of chunks, so that tests can split, insert and corrupt them.
+struct Chunk {
+    std::string type;
+    ByteVector data;
+};
+
+void putU32(ByteVector& out, std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(std::uint8_t(v >> shift));
+}
+
+ByteVector assemble(const std::vector<Chunk>& chunks, const ByteVector& trailer = {}) {
+    ByteVector file = {137, 80, 78, 71, 13, 10, 26, 10};
+    for (const Chunk& chunk : chunks) {
+        putU32(file, std::uint32_t(chunk.data.size()));
+        const std::size_t typeAt = file.size();
+        file.insert(file.end(), chunk.type.begin(), chunk.type.end());
+        file.insert(file.end(), chunk.data.begin(), chunk.data.end());
+        putU32(file, std::uint32_t(crc32(0, file.data() + typeAt, uInt(file.size() - typeAt))));
+    }
+    file.insert(file.end(), trailer.begin(), trailer.end());
+    return file;
+}
+
+std::vector<Chunk> chunksOf(const ByteVector& file) {
+    std::vector<Chunk> chunks;
+    for (std::size_t p = 8; p + 12 <= file.size();) {
+        const std::size_t length = std::size_t(file[p]) << 24 | file[p + 1] << 16 | file[p + 2] << 8 | file[p + 3];
+        chunks.push_back({std::string(file.begin() + long(p) + 4, file.begin() + long(p) + 8),
+                          ByteVector(file.begin() + long(p) + 8, file.begin() + long(p + 8 + length))});
+        p += 12 + length;
+    }
+    return chunks;
+}
+
+Chunk ihdr(std::uint32_t width, std::uint32_t height, int depth, int colorType, int interlace = 0) {
+    Chunk chunk{"IHDR", {}};
+    putU32(chunk.data, width);
+    putU32(chunk.data, height);
+    chunk.data.insert(chunk.data.end(), {std::uint8_t(depth), std::uint8_t(colorType), 0, 0, std::uint8_t(interlace)});
+    return chunk;
+}
+
+Chunk idat(const ByteVector& scanlines) {
+    uLongf size = compressBound(uLong(scanlines.size()));
+    Chunk chunk{"IDAT", ByteVector(size)};
+    compress(chunk.data.data(), &size, scanlines.data(), uLong(scanlines.size()));
+    chunk.data.resize(size);
+    return chunk;
+}
+
+const Chunk IEND{"IEND", {}};
+const Chunk GREY_2x2 = ihdr(2, 2, 8, 0);
+const Chunk GREY_2x2_ROWS = idat({0, 10, 20, 0, 30, 40});
+
+} // namespace
+
+TEST(PngDecoder, MatchesLibpngOnEveryFormatFilterAndInterlace) {
+    struct Format { int colorType, depth; };
+    const Format formats[] = {{0, 1}, {0, 2}, {0, 4}, {0, 8}, {0, 16}, {2, 8}, {2, 16}, {3, 1},
+                              {3, 2}, {3, 4}, {3, 8}, {4, 8}, {4, 16}, {6, 8}, {6, 16}};
+    const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{1, 1}, {1, 9}, {9, 1}, {10, 3}, {17, 13}};
+    const int filters[] = {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG, PNG_FILTER_PAETH,
+                           PNG_ALL_FILTERS};
+    const std::uint8_t alphabet[] = {0x00, 0x12, 0xFE, 0xFF}; // few values: colour keys match often
+    std::mt19937 rng(7);
+    for (const Format format : formats)
+        for (const auto& [width, height] : sizes)
+            for (int interlace = 0; interlace < 2; ++interlace)
+                for (const int filter : filters) {
+                    SCOPED_TRACE(testing::Message() << "type " << format.colorType << " depth " << format.depth
+                                                    << " " << width << "x" << height << " interlace " << interlace
+                                                    << " filter " << filter);
+                    Image image{width, height, format.colorType, format.depth, interlace, filter, {}};
+                    const int channels = format.colorType == 2 ? 3 : format.colorType == 4 ? 2
+                                                                   : format.colorType == 6 ? 4 : 1;
+                    image.rows.resize((width * channels * format.depth + 7) / 8 * height);
+                    for (auto& byte : image.rows) byte = format.depth >= 8 ? alphabet[rng() % 4] : std::uint8_t(rng());
+                    // The first pixel's first sample becomes the colour key.
+                    const auto sample = std::uint16_t(format.depth == 16  ? image.rows[0] << 8 | image.rows[1]
+                                                      : format.depth == 8 ? image.rows[0]
+                                                                          : image.rows[0] >> (8 - format.depth));
+                    if (format.colorType == 3) {
+                        for (int i = 0; i < 1 << format.depth; ++i)
+                            image.palette.push_back({std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng())});
+                        for (int i = 0; i < (1 << format.depth) / 2; ++i) image.paletteAlpha.push_back(std::uint8_t(rng()));
+                    } else if (format.colorType == 0) {
+                        image.key = png_color_16{0, 0, 0, 0, sample};
+                    } else if (format.colorType == 2) {
+                        image.key = png_color_16{0, sample, sample, sample, 0};
+                    }
+                    const ByteVector file = encodeWithLibpng(image);
+                    // Split the image data around an ancillary chunk and add a score record behind IEND.
+                    std::vector<Chunk> chunks = chunksOf(file);
+                    for (std::size_t i = 1; i < chunks.size(); ++i)
+                        if (chunks[i].type == "IDAT" && chunks[i - 1].type == "IDAT") {
+                            chunks.insert(chunks.begin() + long(i), Chunk{"tEXt", {'a', 0, 'b'}});
+                            break;
+                        }
+                    const Decoded decoded = decode(assemble(chunks, {0x35, 0x81, 0, 8, 7, 0, 0, 0}));
+                    ASSERT_EQ(decoded.error, 0u);
+                    ASSERT_EQ(decoded.rgba, decodeWithLibpng(file).value());
+                }
+}
+
+TEST(PngDecoder, PngSuiteDecodesAsLibpngOrFailsWithItsCode) {
+    const std::filesystem::path suite = PNGSUITE_DIR;
+    if (!std::filesystem::is_directory(suite)) GTEST_SKIP() << "no PNG suite at " << suite;
+    const std::map<std::string, unsigned> failures = {
+        {"xc1n0g08.png", PNG_BAD_COLOR_TYPE}, {"xc9n2c08.png", PNG_BAD_COLOR_TYPE}, {"xcrn0g04.png", PNG_BAD_SIGNATURE},
+        {"xd0n2c08.png", PNG_BAD_BIT_DEPTH},  {"xd3n2c08.png", PNG_BAD_BIT_DEPTH},  {"xd9n2c08.png", PNG_BAD_BIT_DEPTH},
+        {"xdtn0g01.png", ZLIB_INPUT_TOO_SHORT}, {"xlfn0g04.png", PNG_BAD_SIGNATURE}, {"xs1n0g01.png", PNG_BAD_SIGNATURE},
+        {"xs2n0g01.png", PNG_BAD_SIGNATURE},  {"xs4n0g01.png", PNG_BAD_SIGNATURE},  {"xs7n0g01.png", PNG_BAD_SIGNATURE}};
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(suite)) {
+        if (entry.path().extension() != ".png") continue;
+        SCOPED_TRACE(entry.path().filename().string());
+        std::ifstream in(entry.path(), std::ios::binary);
+        const ByteVector file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto failure = failures.find(entry.path().filename().string());
+        if (failure != failures.end())
+            EXPECT_EQ(decode(file).error, failure->second);
+        else
+            EXPECT_EQ(decode(file).rgba, decodeWithLibpng(file).value());
+        ++files;
+    }
+    EXPECT_GT(files, 150);
+}
+
+ByteVector withByte(ByteVector file, std::size_t at, std::uint8_t value) {
+    file[at] = value;
+    return file;
+}
+
+ByteVector withIhdr(std::size_t field, std::uint8_t value, std::size_t field2 = 0, std::uint8_t value2 = 0) {
+    Chunk header = GREY_2x2;
+    header.data[field] = value;
+    if (field2 != 0) header.data[field2] = value2;
+    return assemble({header, GREY_2x2_ROWS, IEND});
+}
+
+TEST(PngDecoder, MalformedFilesFailWithTheirCode) {
+    const ByteVector valid = assemble({GREY_2x2, GREY_2x2_ROWS, IEND});
+    const Chunk palette1{"PLTE", {1, 2, 3}};
+    const Chunk text{"tEXt", {'k', 0, 'v'}};
+    const struct {
+        const char* name;
+        ByteVector file;
+        unsigned code;
+    } cases[] = {
+        {"empty", {}, PNG_NO_INPUT},
+        {"28 bytes", ByteVector(valid.begin(), valid.begin() + 28), PNG_INPUT_TOO_SHORT},
+        {"signature", withByte(valid, 1, 'p'), PNG_BAD_SIGNATURE},
+        {"signature before IHDR", withByte(withByte(valid, 1, 'p'), 12, 'i'), PNG_BAD_SIGNATURE},
+        {"no IHDR", withByte(valid, 12, 'i'), PNG_NO_IHDR},
+        {"compression before colour type", withIhdr(10, 1, 9, 5), PNG_BAD_COMPRESSION_METHOD},
+        {"filter method", withIhdr(11, 1), PNG_BAD_FILTER_METHOD},
+        {"interlace method", withIhdr(12, 2), PNG_BAD_INTERLACE_METHOD},
+        {"colour type", withIhdr(9, 1), PNG_BAD_COLOR_TYPE},
+        {"16-bit palette", withIhdr(8, 16, 9, 3), PNG_BAD_BIT_DEPTH},
+        {"3-bit grey", withIhdr(8, 3), PNG_BAD_BIT_DEPTH},
+        {"no IEND", assemble({GREY_2x2, GREY_2x2_ROWS}), PNG_NO_IEND},
+        {"ends after IEND type", ByteVector(valid.begin(), valid.end() - 4), PNG_NO_IEND},
+        {"chunk too long", withByte(assemble({GREY_2x2, text, GREY_2x2_ROWS, IEND}), 33, 0x80), PNG_CHUNK_TOO_LONG},
+        {"chunk past end", withByte(assemble({GREY_2x2, text, GREY_2x2_ROWS, IEND}), 35, 0x7F), PNG_CHUNK_PAST_END},
+        {"257 entries", assemble({ihdr(1, 1, 8, 3), {"PLTE", ByteVector(771)}, IEND}), PNG_PALETTE_TOO_LARGE},
+        {"tRNS before PLTE", assemble({ihdr(1, 1, 8, 3), {"tRNS", {0}}, palette1, IEND}), PNG_TRNS_PALETTE_TOO_LONG},
+        {"tRNS too long", assemble({ihdr(1, 1, 8, 3), palette1, {"tRNS", {0, 0}}, IEND}), PNG_TRNS_PALETTE_TOO_LONG},
+        {"grey tRNS", assemble({GREY_2x2, {"tRNS", {0, 0, 0}}, IEND}), PNG_TRNS_BAD_GREY_LENGTH},
+        {"RGB tRNS", assemble({ihdr(1, 1, 8, 2), {"tRNS", {0, 0}}, IEND}), PNG_TRNS_BAD_RGB_LENGTH},
+        {"RGBA tRNS", assemble({ihdr(1, 1, 8, 6), {"tRNS", {}}, IEND}), PNG_TRNS_WITH_ALPHA},
+        {"grey-alpha tRNS", assemble({ihdr(1, 1, 8, 4), {"tRNS", {0, 0}}, IEND}), PNG_TRNS_WITH_ALPHA},
+        {"unknown critical", assemble({GREY_2x2, {"ABCD", {}}, GREY_2x2_ROWS, IEND}), PNG_UNKNOWN_CRITICAL_CHUNK},
+        {"second IHDR", assemble({GREY_2x2, GREY_2x2, GREY_2x2_ROWS, IEND}), PNG_UNKNOWN_CRITICAL_CHUNK},
+        {"no IDAT", assemble({GREY_2x2, IEND}), ZLIB_INPUT_TOO_SHORT},
+        {"zlib header", assemble({GREY_2x2, {"IDAT", {0x78, 0x9D, 3, 0}}, IEND}), ZLIB_HEADER_CHECK_FAILED},
+        {"filter type 5", assemble({GREY_2x2, idat({0, 1, 2, 5, 3, 4}), IEND}), PNG_BAD_FILTER_TYPE},
+        {"filter 5 in pass 7", assemble({ihdr(2, 2, 8, 0, 1), idat({0, 1, 0, 2, 5, 3, 4}), IEND}), PNG_BAD_FILTER_TYPE},
+        {"8-bit index", assemble({ihdr(2, 1, 8, 3), palette1, idat({0, 0, 1}), IEND}), PNG_PALETTE_INDEX_8_BIT},
+        {"2-bit index", assemble({ihdr(2, 1, 2, 3), palette1, idat({0, 0x10}), IEND}), PNG_PALETTE_INDEX_LOW_BIT},
+        {"no PLTE 8-bit", assemble({ihdr(1, 1, 8, 3), idat({0, 0}), IEND}), PNG_PALETTE_INDEX_8_BIT},
+        {"no PLTE 1-bit", assemble({ihdr(1, 1, 1, 3), idat({0, 0}), IEND}), PNG_PALETTE_INDEX_LOW_BIT},
+        {"one row short", assemble({GREY_2x2, idat({0, 1, 2}), IEND}), PNG_SCANLINES_TOO_SHORT},
+        {"one byte short", assemble({ihdr(2, 2, 8, 0, 1), idat({0, 1, 0, 2, 0, 3}), IEND}), PNG_SCANLINES_TOO_SHORT},
+        {"65536 squared", assemble({ihdr(65536, 65536, 8, 6), GREY_2x2_ROWS, IEND}), PNG_IMAGE_TOO_LARGE},
+        {"16-bit RGBA raw over 1 GiB", assemble({ihdr(16384, 16384, 16, 6), GREY_2x2_ROWS, IEND}), PNG_IMAGE_TOO_LARGE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Decoded decoded = decode(c.file);
+        EXPECT_EQ(decoded.error, c.code);
+        const bool afterDecompression = c.code == PNG_BAD_FILTER_TYPE || c.code == PNG_PALETTE_INDEX_8_BIT ||
+                                        c.code == PNG_PALETTE_INDEX_LOW_BIT;
+        EXPECT_EQ(decoded.pixelsHandedOver, afterDecompression);
+    }
+}
+
+TEST(PngDecoder, ChunkRulesThatStillDecode) {
+    const Chunk text{"tEXt", {'k', 0, 'v'}};
+    ByteVector palette770(770, 9);
+    palette770[765] = 1; // entry 255
+    ByteVector longIhdrLength = assemble({GREY_2x2, GREY_2x2_ROWS, IEND});
+    longIhdrLength[11] = 99; // the walk starts at byte 33 whatever this says
+    const ByteVector valid = assemble({GREY_2x2, GREY_2x2_ROWS, IEND});
+    const ByteVector grey = {10, 10, 10, 255, 20, 20, 20, 255, 30, 30, 30, 255, 40, 40, 40, 255};
+    const struct {
+        const char* name;
+        ByteVector file;
+        ByteVector rgba;
+    } cases[] = {
+        {"bad CRCs and IHDR length", longIhdrLength, grey},
+        {"IEND CRC cut short", ByteVector(valid.begin(), valid.end() - 1), grey},
+        {"IEND with data", assemble({GREY_2x2, GREY_2x2_ROWS, {"IEND", {1, 2}}}), grey},
+        {"ancillary between IDATs",
+         [&] {
+             Chunk rows = GREY_2x2_ROWS, rest{"IDAT", {}};
+             rest.data.assign(rows.data.begin() + 3, rows.data.end());
+             rows.data.resize(3);
+             return assemble({GREY_2x2, text, rows, {"gAMA", {0, 0, 0, 1}}, rest, IEND});
+         }(),
+         grey},
+        {"grey key 256 never matches", assemble({GREY_2x2, {"tRNS", {1, 0}}, GREY_2x2_ROWS, IEND}), grey},
+        {"grey key 20", assemble({GREY_2x2, {"tRNS", {0, 20}}, GREY_2x2_ROWS, IEND}),
+         {10, 10, 10, 255, 20, 20, 20, 0, 30, 30, 30, 255, 40, 40, 40, 255}},
+        {"PLTE in RGB image", assemble({ihdr(1, 1, 8, 2), {"PLTE", {1, 2, 3}}, idat({0, 7, 8, 9}), IEND}), {7, 8, 9, 255}},
+        {"770-byte PLTE", assemble({ihdr(1, 1, 8, 3), {"PLTE", palette770}, idat({0, 255}), IEND}), {1, 9, 9, 255}},
+        {"empty tRNS", assemble({ihdr(1, 1, 8, 3), {"PLTE", {1, 2, 3}}, {"tRNS", {}}, idat({0, 0}), IEND}), {1, 2, 3, 255}},
+        {"later PLTE resets alpha",
+         assemble({ihdr(1, 1, 8, 3), {"PLTE", {1, 2, 3}}, {"tRNS", {5}}, {"PLTE", {4, 5, 6}}, idat({0, 0}), IEND}),
+         {4, 5, 6, 255}},
+        {"16-bit keeps high byte", assemble({ihdr(1, 1, 16, 0), idat({0, 18, 255}), IEND}), {18, 18, 18, 255}},
+        {"16-bit key needs the low byte", assemble({ihdr(2, 1, 16, 0), {"tRNS", {18, 255}}, idat({0, 18, 255, 18, 254}), IEND}),
+         {18, 18, 18, 0, 18, 18, 18, 255}},
+        {"zero width", assemble({ihdr(0, 3, 8, 2), idat({0, 1, 2}), IEND}), {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Decoded decoded = decode(c.file);
+        EXPECT_EQ(decoded.error, 0u);
+        EXPECT_EQ(decoded.rgba, c.rgba);
+    }
+}

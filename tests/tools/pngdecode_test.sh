@@ -1,0 +1,37 @@
+#!/bin/sh
+# The pngdecode command line: result lines, --out, and exit statuses.
+# usage: pngdecode_test.sh PNGDECODE PNGSUITE_DIR
+set -u
+tool=$1
+suite=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+check() { # name expected actual
+    if [ "$2" != "$3" ]; then
+        printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
+        failures=$((failures + 1))
+    fi
+}
+
+cp "$suite/basn0g01.png" "$work/ok.png"
+cp "$suite/xs1n0g01.png" "$work/bad.png"
+printf '\170\001\001\003\000\374\377abc' >"$work/abc.zlib" # one stored block: "abc"
+
+check "decoded PNG" "$work/ok.png: ok 32 32" "$("$tool" "$work/ok.png")"
+"$tool" --out "$work/ok.rgba" "$work/ok.png" >/dev/null
+check "--out writes the RGBA pixels" "4096" "$(wc -c <"$work/ok.rgba" | tr -d ' ')"
+out=$("$tool" "$work/ok.png" "$work/bad.png"); status=$?
+check "failed decode" "$work/ok.png: ok 32 32|$work/bad.png: error 28|1" "$(echo "$out" | paste -sd'|')|$status"
+check "zlib stream" "$work/abc.zlib: ok 3" "$("$tool" --zlib --out "$work/abc" "$work/abc.zlib")"
+check "--zlib --out writes the bytes" "abc" "$(cat "$work/abc")"
+"$tool" "$work/missing.png" >/dev/null 2>&1
+check "unreadable file" "2" "$?"
+"$tool" --out "$work/x" "$work/ok.png" "$work/ok.png" >/dev/null 2>&1
+check "--out with two inputs" "2" "$?"
+"$tool" >/dev/null 2>&1
+check "no input" "2" "$?"
+
+[ "$failures" -eq 0 ] && echo "pngdecode: all checks passed"
+exit "$failures"
