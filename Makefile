@@ -1,9 +1,9 @@
-# Entry points: `make test`. It installs what is missing first.
+# Entry points: `make test` and `make bench`. Each installs what is missing first.
 BUILD      := build
 ASAN_BUILD := build-asan
 JOBS       ?= 2
 
-.PHONY: deps configure build test test-asan clean
+.PHONY: deps configure build test test-asan bench clean
 
 deps:
 	@scripts/install-deps
@@ -24,6 +24,11 @@ test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRIVANE_SANITIZE=ON >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L headless
+
+# Our decoders beside zlib and libpng on the same inputs.
+bench: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target decode_bench
+	@$(BUILD)/decode_bench
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
