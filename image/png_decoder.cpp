@@ -1,5 +1,6 @@
 #include "image/png_decoder.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "image/png_scanlines.h"
@@ -14,6 +15,8 @@ constexpr std::uint32_t MAX_CHUNK_LENGTH = 0x7FFFFFFF;
 constexpr std::size_t MAX_PALETTE_ENTRIES = 256;
 // No DEFLATE stream expands more than this: a 258-byte match can cost two bits.
 constexpr std::uint64_t MAX_INFLATE_RATIO = 1032;
+// Room given up front at most; a larger output grows as it arrives.
+constexpr std::uint64_t MAX_SCANLINE_PRESIZE = std::uint64_t{64} << 20;
 
 std::uint32_t readU32(const std::uint8_t* p) {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
@@ -112,12 +115,13 @@ bool fitsSizeLimit(const PngImageInfo& info) {
 }
 
 // Room handed to the decompressor up front: the classic estimate of the
-// scanline size, but never more than the stream could possibly produce.
+// scanline size, but never more than the stream could possibly produce, so
+// that a small hostile file cannot have a huge buffer zero-filled.
 std::size_t scanlineEstimate(const PngImageInfo& info, std::size_t compressedSize) {
     const std::uint64_t estimate =
         ((std::uint64_t{info.height} * bitsPerPixel(info) + 7) * info.width) / 8 + info.height;
-    const std::uint64_t ceiling = std::uint64_t{compressedSize} * MAX_INFLATE_RATIO;
-    return static_cast<std::size_t>(estimate < ceiling ? estimate : ceiling);
+    return static_cast<std::size_t>(
+        std::min({estimate, std::uint64_t{compressedSize} * MAX_INFLATE_RATIO, MAX_SCANLINE_PRESIZE}));
 }
 
 } // namespace

@@ -36,8 +36,8 @@ inline constexpr unsigned PNG_NO_INPUT = 48;                // input size 0 or n
 inline constexpr unsigned PNG_CHUNK_TOO_LONG = 63;          // chunk length above 2^31 - 1
 inline constexpr unsigned PNG_UNKNOWN_CRITICAL_CHUNK = 69;  // an unknown chunk whose first letter is upper case
 
-// No buffer of one decode (RGBA pixels, raw samples, scanline data) may exceed
-// this, so that a hostile header cannot make the program allocate gigabytes.
+// Neither the RGBA buffer nor the raw image of one decode may exceed this, so
+// that a hostile header cannot make the program allocate gigabytes.
 inline constexpr std::uint64_t MAX_IMAGE_BYTES = std::uint64_t{1} << 30;
 
 struct PngImageInfo {

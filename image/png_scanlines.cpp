@@ -25,10 +25,14 @@ std::uint32_t channelsOf(std::uint32_t colorType) {
     }
 }
 
-// The bytes one pass (or the whole image, as a pass of spacing 1) takes in the scanline data.
+// Rows of the image, each a filter-type byte and its line; a row of width 0 still has its filter byte.
+std::uint64_t rowsBytes(std::uint32_t width, std::uint32_t height, std::uint32_t bpp) {
+    return std::uint64_t{height} * (1 + lineLength(width, bpp));
+}
+
+// An empty Adam7 pass, unlike an empty row, takes no bytes at all.
 std::uint64_t passBytes(std::uint32_t passWidth, std::uint32_t passHeight, std::uint32_t bpp) {
-    if (passWidth == 0 || passHeight == 0) return 0;
-    return std::uint64_t{passHeight} * (1 + lineLength(passWidth, bpp));
+    return passWidth == 0 || passHeight == 0 ? 0 : rowsBytes(passWidth, passHeight, bpp);
 }
 
 void reconstructRows(std::uint8_t* raw, const std::uint8_t* scanlines, PngImageInfo& info) {
@@ -90,7 +94,7 @@ std::uint32_t bitsPerPixel(const PngImageInfo& info) {
 
 std::uint64_t scanlineBytesNeeded(const PngImageInfo& info) {
     const std::uint32_t bpp = bitsPerPixel(info);
-    if (info.interlaceMethod == 0) return passBytes(info.width, info.height, bpp);
+    if (info.interlaceMethod == 0) return rowsBytes(info.width, info.height, bpp);
     std::uint64_t total = 0;
     for (const Adam7Pass& pass : ADAM7_PASSES)
         total += passBytes(pass.width(info.width), pass.height(info.height), bpp);

@@ -285,6 +285,8 @@ TEST(PngDecoder, MalformedFilesFailWithTheirCode) {
         {"no PLTE 8-bit", assemble({ihdr(1, 1, 8, 3), idat({0, 0}), IEND}), PNG_PALETTE_INDEX_8_BIT},
         {"no PLTE 1-bit", assemble({ihdr(1, 1, 1, 3), idat({0, 0}), IEND}), PNG_PALETTE_INDEX_LOW_BIT},
         {"one row short", assemble({GREY_2x2, idat({0, 1, 2}), IEND}), PNG_SCANLINES_TOO_SHORT},
+        {"zero width, filter bytes missing", assemble({ihdr(0, 5, 8, 6), idat({0, 0}), IEND}), PNG_SCANLINES_TOO_SHORT},
+        {"zero width, 2^21 rows", assemble({ihdr(0, 1 << 21, 1, 0), idat({}), IEND}), PNG_SCANLINES_TOO_SHORT},
         {"one byte short", assemble({ihdr(2, 2, 8, 0, 1), idat({0, 1, 0, 2, 0, 3}), IEND}), PNG_SCANLINES_TOO_SHORT},
         {"65536 squared", assemble({ihdr(65536, 65536, 8, 6), GREY_2x2_ROWS, IEND}), PNG_IMAGE_TOO_LARGE},
         {"16-bit RGBA raw over 1 GiB", assemble({ihdr(16384, 16384, 16, 6), GREY_2x2_ROWS, IEND}), PNG_IMAGE_TOO_LARGE},
