@@ -41,14 +41,16 @@ std::vector<std::uint32_t> fixedLiteralLengths() {
 unsigned CodeTree::build(const std::vector<std::uint32_t>& lengths, std::uint32_t maxLength) {
     const std::uint32_t n = static_cast<std::uint32_t>(lengths.size());
 
-    std::array<std::uint32_t, MAX_CODE_LENGTH + 2> lengthCount{};
+    // Inflate never asks for more than 15 bits; the clamp keeps other callers in bounds.
+    const std::uint32_t longest = std::min(maxLength, MAX_CODE_LENGTH);
+    std::array<std::uint32_t, MAX_CODE_LENGTH + 1> lengthCount{};
     for (std::uint32_t length : lengths) {
-        if (length > maxLength || length > MAX_CODE_LENGTH) return INFLATE_TREE_OVERFULL;
+        if (length > longest) return INFLATE_TREE_OVERFULL;
         ++lengthCount[length];
     }
     lengthCount[0] = 0;
-    std::array<std::uint32_t, MAX_CODE_LENGTH + 2> nextCode{};
-    for (std::uint32_t bits = 1; bits <= maxLength; ++bits)
+    std::array<std::uint32_t, MAX_CODE_LENGTH + 1> nextCode{};
+    for (std::uint32_t bits = 1; bits <= longest; ++bits)
         nextCode[bits] = (nextCode[bits - 1] + lengthCount[bits - 1]) << 1;
 
     nodes.assign(2 * static_cast<std::size_t>(n), EMPTY);
