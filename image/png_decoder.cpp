@@ -109,9 +109,9 @@ void readChunks(const std::uint8_t* data, std::size_t size, PngImageInfo& info, 
 
 // Whether the RGBA buffer and the raw image both stay within MAX_IMAGE_BYTES.
 bool fitsSizeLimit(const PngImageInfo& info) {
-    const std::uint64_t pixelCount = std::uint64_t{info.width} * info.height;
-    if (pixelCount > MAX_IMAGE_BYTES / 4) return false;
-    return (pixelCount * bitsPerPixel(info) + 7) / 8 <= MAX_IMAGE_BYTES;
+    // The pixel count goes first, so that the raw size cannot overflow.
+    if (std::uint64_t{info.width} * info.height > MAX_IMAGE_BYTES / 4) return false;
+    return rawImageBytes(info) <= MAX_IMAGE_BYTES;
 }
 
 // Room handed to the decompressor up front: the classic estimate of the
@@ -203,8 +203,7 @@ void PngDecoder::decode(std::uint8_t*& pixels, const std::uint8_t* data, std::si
         return;
     }
 
-    const std::uint64_t rawBytes = (std::uint64_t{info.width} * info.height * bitsPerPixel(info) + 7) / 8;
-    pixels = new std::uint8_t[rawBytes]();
+    pixels = new std::uint8_t[rawImageBytes(info)]();
     reconstructImage(pixels, scanlines.data(), info);
     if (info.error != 0) return;
 

@@ -101,6 +101,10 @@ std::uint64_t scanlineBytesNeeded(const PngImageInfo& info) {
     return total;
 }
 
+std::uint64_t rawImageBytes(const PngImageInfo& info) {
+    return lineLength(std::uint64_t{info.width} * info.height, bitsPerPixel(info));
+}
+
 void reconstructImage(std::uint8_t* raw, const std::uint8_t* scanlines, PngImageInfo& info) {
     if (info.interlaceMethod == 0)
         reconstructRows(raw, scanlines, info);

@@ -47,6 +47,9 @@ void reconstructImage(std::uint8_t* raw, const std::uint8_t* scanlines, PngImage
 // Bytes of scanline data (filter-type bytes included) that the image's rows need.
 std::uint64_t scanlineBytesNeeded(const PngImageInfo& info);
 
+// Bytes of the raw image: all pixels as one unpadded sequence of samples.
+std::uint64_t rawImageBytes(const PngImageInfo& info);
+
 std::uint32_t bitsPerPixel(const PngImageInfo& info);
 
 // Bytes of a row of `pixelCount` pixels, without its filter-type byte.
