@@ -1,0 +1,79 @@
+#include "game/game.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "game/clock.h"
+#include "game/level_file.h"
+#include "game/random.h"
+
+namespace {
+
+constexpr const char* NO_LEVEL_MESSAGE =
+    "Could not find a level file to load, please ensure there is at least one PNG file in this folder called e.g., "
+    "level1.png\n";
+constexpr const char* NO_PLAYABLE_LEVEL_MESSAGE =
+    "Could not find a level file to play, please ensure at least one of the level files in this folder is a PNG "
+    "image with five open pixels side by side in a row\n";
+
+}  // namespace
+
+void failStart(const char* message) {
+    std::fputs(message, stdout);
+    std::fflush(stdout);
+    std::getchar();
+    std::exit(-1);
+}
+
+void Game::startGame() {
+    onTitle = true;
+    levelCount = countLevelFiles();
+    if (levelCount < 1) failStart(NO_LEVEL_MESSAGE);
+    if (!startLevel()) failStart(NO_PLAYABLE_LEVEL_MESSAGE);
+}
+
+bool Game::startLevel() {
+    std::vector<bool> refused(static_cast<std::size_t>(levelCount) + 1);
+    std::int32_t refusedCount = 0;
+    while (refusedCount < levelCount) {
+        levelNumber = std::min(1 + scaleDraw(gameRandom.draw(), levelCount), levelCount);
+        const std::string name = levelFileName(levelNumber);
+        bestScore = readStoredBest(name).value_or(0);
+        const std::optional<Segment> tail = level.load(name) ? level.snakeTail() : std::nullopt;
+        if (!tail) {
+            if (!refused[levelNumber]) ++refusedCount;
+            refused[levelNumber] = true;
+            continue;
+        }
+        level.resetFood();
+        snake.reset(tail->x, tail->y, level.width * level.height);
+        startTicks = 0;
+        nextHeading = HEADING_RIGHT;
+        fog = true;
+        return true;
+    }
+    return false;
+}
+
+void Game::saveScore() { offerScore(levelFileName(levelNumber), score()); }
+
+std::uint32_t Game::advance() {
+    if (startTicks == 0) startTicks = lastTicks = readTicks();
+    const std::uint32_t sinceStart = readTicks() - startTicks;
+    const std::uint32_t delta = readTicks() - lastTicks;
+    lastTicks = readTicks();  // the time between these two readings goes to no frame
+    if (onTitle) return sinceStart;
+
+    snake.elapsed += delta;
+    if (snake.elapsed >= snake.stepInterval && !snake.step(nextHeading, level)) {
+        saveScore();
+        if (!startLevel()) failStart(NO_PLAYABLE_LEVEL_MESSAGE);
+        // The dead snake's frame time goes to the new one; the square ahead of a
+        // fresh snake is always open, so this step cannot kill.
+        snake.elapsed += delta;
+        if (snake.elapsed >= snake.stepInterval) snake.step(nextHeading, level);
+    }
+    level.fade(delta);
+    return sinceStart;
+}

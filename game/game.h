@@ -1,0 +1,61 @@
+#pragma once
+
+// The one record of a running game: window and context handles, the view
+// switches, the level, the snake, the clock and the level bookkeeping. The
+// rules here need no window: the frame's logic runs in advance(), and drawing
+// comes after it.
+
+#include <cstdint>
+
+#include "game/level.h"
+#include "game/snake.h"
+
+struct SDL_Window;
+struct BitmapFont;
+
+inline constexpr std::int32_t WINDOW_SIZE = 800;
+
+struct Game {
+    SDL_Window* window = nullptr;
+    void* glContext = nullptr;  // an SDL_GLContext
+    std::int32_t width = WINDOW_SIZE;
+    std::int32_t height = WINDOW_SIZE;
+    bool perspective = false;
+    BitmapFont* font = nullptr;  // owned; created and freed with the renderer
+    Level level;
+    Snake snake;
+    Heading nextHeading = HEADING_RIGHT;
+    std::uint32_t startTicks = 0;  // 0: the level's clock starts at the next frame
+    std::uint32_t lastTicks = 0;
+    bool fog = true;
+    std::int32_t levelCount = 0;
+    std::int32_t levelNumber = 1;
+    std::int32_t bestScore = 0;
+    bool onTitle = true;
+
+    // Counts the level files and starts the first level behind the title screen.
+    // Ends the process with a message when there is no level file, or none that
+    // can be played.
+    void startGame();
+
+    // Starts a random level: its stored best, its grid, its food and a new snake.
+    // A level that cannot be played is passed over for another draw; false when
+    // none of the counted files can be played.
+    bool startLevel();
+
+    // Offers the dying snake's score to the current level file's trailer.
+    void saveScore();
+
+    // One frame's logic: the clock, at most one step, a death with its new level,
+    // the fading. Returns the milliseconds since the level's clock started, which
+    // the title screen's blinking needs.
+    std::uint32_t advance();
+
+    // Lights the cells that the fan of rays ahead of the snake's head reaches.
+    void castSight();
+
+    std::int32_t score() const { return snake.length - START_LENGTH; }
+};
+
+// Says `message` on standard output, waits for Enter and ends the process with -1.
+[[noreturn]] void failStart(const char* message);

@@ -1,0 +1,48 @@
+#include "game/level.h"
+
+#include <algorithm>
+
+#include "game/random.h"
+
+Cell* Level::cellAt(std::int32_t x, std::int32_t y) {
+    if (x < 0 || x >= width || y < 0 || y >= height) return nullptr;
+    return &cells[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)];
+}
+
+void Level::clear() {
+    std::vector<Cell>().swap(cells);
+    width = 0;
+    height = 0;
+}
+
+std::optional<Segment> Level::snakeTail() const {
+    for (std::int32_t y = 0; y < height; ++y) {
+        std::int32_t run = 0;
+        for (std::int32_t x = 0; x < width; ++x) {
+            run = cells[static_cast<std::size_t>(y) * width + x].wall ? 0 : run + 1;
+            if (run == START_LENGTH + 1) return Segment{x - START_LENGTH, y};
+        }
+    }
+    return std::nullopt;
+}
+
+std::size_t Level::openCellCount() const {
+    return static_cast<std::size_t>(std::count_if(cells.begin(), cells.end(), [](const Cell& c) { return !c.wall; }));
+}
+
+void Level::resetFood() {
+    for (Cell& cell : cells) cell.food = false;
+    placeFood();
+}
+
+void Level::placeFood() {
+    for (;;) {
+        const std::int32_t x = scaleDraw(gameRandom.draw(), width);
+        const std::int32_t y = scaleDraw(gameRandom.draw(), height);
+        Cell* cell = cellAt(x, y);  // a draw of RANDOM_MAX lands just outside
+        if (cell != nullptr && !cell->wall) {
+            cell->food = true;
+            return;
+        }
+    }
+}

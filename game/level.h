@@ -1,0 +1,75 @@
+#pragma once
+
+// The playing grid: one cell per pixel of the level image, row-major, row 0 at
+// the top. A pixel with even alpha is a wall (alpha 0: one that is never drawn);
+// odd alpha is open floor. Colours only serve the drawing.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "game/snake.h"
+
+inline constexpr std::int32_t FULL_VISIBILITY = 1000;
+
+// The largest grid played: the cells and a body array that could fill them stay
+// within a few tens of megabytes, and 1024 x 1024 is already far beyond what
+// the 800 x 800 window shows.
+inline constexpr std::uint64_t MAX_LEVEL_CELLS = 1024 * 1024;
+
+// Level::build's code for an image of more than MAX_LEVEL_CELLS pixels, beside
+// the decoders' own codes.
+inline constexpr unsigned LEVEL_TOO_LARGE = 100;
+
+struct Cell {
+    std::uint8_t r = 0;
+    std::uint8_t g = 0;
+    std::uint8_t b = 0;
+    std::uint8_t a = 255;
+    bool wall = false;
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    bool food = false;
+    std::int32_t visibility = 0;  // 0 (unseen or faded out) to FULL_VISIBILITY (seen this frame)
+};
+
+struct Level {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::vector<Cell> cells;  // width * height, the cell of (x, y) at y * width + x
+
+    // The cell at column x, row y, or null outside the grid.
+    Cell* cellAt(std::int32_t x, std::int32_t y);
+
+    // Discards the grid, then builds it from the level file at `path`. False,
+    // with the grid left empty, when the file cannot be read or build refuses it.
+    bool load(const std::string& path);
+
+    // Builds the grid from a level file's bytes: 0, the PNG decoder's code, or
+    // LEVEL_TOO_LARGE. The grid stays empty unless the result is 0.
+    unsigned build(const std::uint8_t* data, std::size_t size);
+
+    void clear();
+
+    // Where a new snake's tail goes: the start of the first run of five open
+    // cells in reading order. None when no row has one, and then play cannot start.
+    std::optional<Segment> snakeTail() const;
+
+    std::size_t openCellCount() const;
+
+    // Clears all food, then places one. Needs an open cell, as placeFood does.
+    void resetFood();
+
+    // Sets food on a random open cell, drawing until it hits one: the level must
+    // have an open cell, which every level that play starts on has.
+    void placeFood();
+
+    // Walks the line of squares from (x0, y0) to (x1, y1), lighting each cell on
+    // it, and stops at the first wall, which is lit too and returned.
+    Cell* castRay(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1);
+
+    // Lowers every cell's visibility by `ms`, not below 0.
+    void fade(std::uint32_t ms);
+};
