@@ -1,0 +1,46 @@
+#!/bin/sh
+# The levelcheck command line, and the shipped level pack: every level playable,
+# 100 x 100, carrying no score, and the very pixels scripts/make-levels writes
+# (compared decoded, so that another zlib's compressed bytes do not matter).
+# usage: levelcheck_test.sh LEVELCHECK PNGDECODE REPOSITORY PNGSUITE_DIR
+set -u
+tool=$1
+pngdecode=$2
+repo=$3
+suite=$4
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+check() { # name expected actual
+    if [ "$2" != "$3" ]; then
+        printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
+        failures=$((failures + 1))
+    fi
+}
+
+out=$("$tool" "$repo"/levels/level*.png); status=$?
+check "shipped levels are playable" "0" "$status"
+check "at least six levels" "yes" "$([ "$(echo "$out" | grep -c ': playable 100 x 100, ')" -ge 6 ] && echo yes)"
+check "no shipped level carries a score" "0" "$(echo "$out" | grep -c ', best ')"
+
+"$repo/scripts/make-levels" "$work" >/dev/null
+for level in "$repo"/levels/level*.png; do
+    name=$(basename "$level")
+    "$pngdecode" --out "$work/shipped.rgba" "$level" >/dev/null
+    "$pngdecode" --out "$work/made.rgba" "$work/$name" >/dev/null
+    cmp -s "$work/shipped.rgba" "$work/made.rgba"
+    check "make-levels reproduces $name" "0" "$?"
+done
+
+cp "$suite/basn2c08.png" "$work/open.png"
+printf '\065\201\000\010\007\000\000\000' >>"$work/open.png" # a trailer holding 7
+check "playable with a best" "$work/open.png: playable 32 x 32, 1024 open, 0 walls, snake (0,0) to (3,0) heading right, best 7" \
+    "$("$tool" "$work/open.png")"
+out=$("$tool" "$work/open.png" "$suite/basn6a08.png" "$suite/xs1n0g01.png" "$work/missing.png"); status=$?
+check "refusals" "$suite/basn6a08.png: refused: 32 x 32, 416 open, 608 walls, no five open cells side by side in a row|$suite/xs1n0g01.png: refused: not a PNG image the game can decode (error 28)|$work/missing.png: refused: cannot be opened|1" \
+    "$(echo "$out" | tail -n 3 | paste -sd'|')|$status"
+"$tool" >/dev/null 2>&1
+check "no file is a usage error" "2" "$?"
+
+[ "$failures" -eq 0 ]
