@@ -51,15 +51,6 @@ TEST(SnakeStep, Rules) {
     }
 }
 
-TEST(SnakeStep, SpendsOneIntervalPerStep) {
-    Level level = levelFromArt({"........"});
-    Snake snake;
-    snake.reset(0, 0, 8);
-    snake.elapsed = 70;
-    snake.step(HEADING_RIGHT, level);
-    EXPECT_EQ(snake.elapsed, 20u);
-}
-
 TEST(Random, DrawsTheWindowsRuntimeSequence) {
     RandomGenerator generator;
     for (const std::int32_t expected : {41, 18467, 6334, 26500, 19169}) EXPECT_EQ(generator.draw(), expected);
