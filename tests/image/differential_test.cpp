@@ -1,0 +1,335 @@
+// The fast decoders against the plain reference on valid and damaged inputs:
+// the PNG suite, system zlib streams and libpng images, each with prefixes or
+// seeded mutations, and the inputs kept in tests/regressions/.
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/image/differential.h"
+#include "tests/image/libpng_oracle.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+ByteVector readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return ByteVector((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Sorted, so that the seeded mutations fall on the same files every run.
+std::vector<fs::path> filesIn(const fs::path& folder, const std::string& extension) {
+    std::vector<fs::path> files;
+    if (fs::is_directory(folder))
+        for (const auto& entry : fs::directory_iterator(folder))
+            if (entry.path().extension() == extension) files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::size_t pick(std::mt19937& rng, std::size_t n) { return n == 0 ? 0 : rng() % n; }
+
+// Through an exact copy, so that the sanitizer sees any read past the end.
+std::string comparePng(const ByteVector& file) {
+    const ByteVector exact(file);
+    return differential::comparePng(exact.data(), exact.size());
+}
+
+// Fails the test for an input on which the decoders differ, and keeps the input
+// in differential-failures/ (beside the test binary's working folder) in the
+// form tests/regressions/ replays. A handful is enough to start from.
+class Differences {
+public:
+    // False once the test has seen enough differences to stop.
+    bool check(const std::string& difference, const ByteVector& input, const std::string& name) {
+        if (difference.empty()) return true;
+        fs::create_directories("differential-failures");
+        const fs::path saved = fs::absolute("differential-failures") / name;
+        std::ofstream(saved, std::ios::binary).write(reinterpret_cast<const char*>(input.data()),
+                                                     std::streamsize(input.size()));
+        ADD_FAILURE() << name << ": " << difference << "\n  input saved as " << saved.string();
+        return ++count_ < 5;
+    }
+
+private:
+    int count_ = 0;
+};
+
+// A zlib stream as the zlib fuzz target and the regression replay take it,
+// with the room it was compared at when the two leading bytes can give it.
+ByteVector asZlibInput(const ByteVector& stream, std::size_t room = 0) {
+    const std::size_t choice = room < 0x4000 ? room : 0;
+    ByteVector input(2 + stream.size(), 0);
+    input[0] = std::uint8_t(choice);
+    input[1] = std::uint8_t(choice >> 8);
+    std::copy(stream.begin(), stream.end(), input.begin() + 2);
+    return input;
+}
+
+std::uint32_t readU32(const ByteVector& file, std::size_t p) {
+    return std::uint32_t{file[p]} << 24 | std::uint32_t{file[p + 1]} << 16 | std::uint32_t{file[p + 2]} << 8 | file[p + 3];
+}
+
+// One damage of a kind the generator picks: bytes overwritten anywhere, a bit
+// flipped in an IDAT's data, a chunk length changed, or the file cut short.
+ByteVector mutatePng(ByteVector file, std::mt19937& rng) {
+    if (file.empty()) return file;
+    std::vector<std::size_t> chunks;                         // where each length field is
+    std::vector<std::pair<std::size_t, std::size_t>> idatData; // each IDAT's data, as far as the file goes
+    for (std::size_t p = 8; p + 8 <= file.size(); p += 12 + std::size_t{readU32(file, p)}) {
+        chunks.push_back(p);
+        if (std::equal(file.begin() + p + 4, file.begin() + p + 8, "IDAT") && p + 8 < file.size())
+            idatData.emplace_back(p + 8, std::min<std::size_t>(file.size(), p + 8 + readU32(file, p)));
+    }
+    switch (rng() % 4) {
+    case 0:
+        for (std::size_t n = 1 + pick(rng, 3); n > 0; --n) file[pick(rng, file.size())] = std::uint8_t(rng());
+        break;
+    case 1:
+        if (!idatData.empty()) {
+            const auto [begin, end] = idatData[pick(rng, idatData.size())];
+            if (begin < end) file[begin + pick(rng, end - begin)] ^= std::uint8_t(1u << (rng() % 8));
+        }
+        break;
+    case 2:
+        if (!chunks.empty()) {
+            const std::size_t p = chunks[pick(rng, chunks.size())];
+            const std::uint32_t changes[] = {1, 2, 4, 0u - 1, 0u - 2, 0u - 4, 0x80000000, std::uint32_t(rng())};
+            const std::uint32_t length = readU32(file, p) + changes[pick(rng, std::size(changes))];
+            for (int i = 0; i < 4; ++i) file[p + i] = std::uint8_t(length >> (24 - 8 * i));
+        }
+        break;
+    default:
+        file.resize(pick(rng, file.size()));
+        break;
+    }
+    return file;
+}
+
+// One damage to a zlib stream: bytes overwritten, a bit flipped, a byte put in or taken out, or a cut.
+ByteVector mutateZlib(ByteVector stream, std::mt19937& rng) {
+    if (stream.empty()) return stream;
+    const std::size_t at = pick(rng, stream.size());
+    switch (rng() % 5) {
+    case 0:
+        for (std::size_t n = 1 + pick(rng, 3); n > 0; --n) stream[pick(rng, stream.size())] = std::uint8_t(rng());
+        break;
+    case 1: stream[at] ^= std::uint8_t(1u << (rng() % 8)); break;
+    case 2: stream.insert(stream.begin() + std::ptrdiff_t(at), std::uint8_t(rng())); break;
+    case 3: stream.erase(stream.begin() + std::ptrdiff_t(at)); break;
+    default: stream.resize(at); break;
+    }
+    return stream;
+}
+
+// Segments of text from a few words, random bytes, runs of one byte, and copies
+// from up to 32 KiB back, so that every block type and distance range occurs.
+// `only` keeps to one kind of segment.
+ByteVector sampleData(std::size_t size, std::mt19937& rng, int only = -1) {
+    static const std::string words[] = {"snake ", "food ", "level ", "the ", "fading ", "grid\n", "sight, "};
+    const std::size_t segment = std::clamp<std::size_t>(size / 8, 16, 4000);
+    ByteVector data;
+    while (data.size() < size) {
+        std::size_t n = 1 + pick(rng, segment);
+        switch (only >= 0 ? only : rng() % 4) {
+        case 0:
+            while (n-- > 0) {
+                const std::string& word = words[pick(rng, std::size(words))];
+                data.insert(data.end(), word.begin(), word.end());
+            }
+            break;
+        case 1: while (n-- > 0) data.push_back(std::uint8_t(rng())); break;
+        case 2: data.insert(data.end(), n, std::uint8_t(rng())); break;
+        default:
+            if (data.empty()) break;
+            for (const std::size_t distance = 1 + pick(rng, std::min<std::size_t>(data.size(), 32768)); n-- > 0;)
+                data.push_back(data[data.size() - distance]);
+            break;
+        }
+    }
+    data.resize(size);
+    return data;
+}
+
+struct Deflate {
+    int level, strategy, windowBits;
+};
+
+ByteVector compressWith(const ByteVector& data, Deflate how) {
+    z_stream z{};
+    deflateInit2(&z, how.level, Z_DEFLATED, how.windowBits, 8, how.strategy);
+    ByteVector out(deflateBound(&z, uLong(data.size())));
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = uInt(data.size());
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// Every level, every strategy, and windows from 256 bytes up.
+std::vector<Deflate> everySetting() {
+    std::vector<Deflate> settings;
+    for (int level = 0; level <= 9; ++level) settings.push_back({level, Z_DEFAULT_STRATEGY, 15});
+    for (int strategy : {Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED}) settings.push_back({6, strategy, 15});
+    for (int windowBits : {8, 9, 11, 13}) settings.push_back({9, Z_DEFAULT_STRATEGY, windowBits});
+    return settings;
+}
+
+// Random samples over few values, so that colour keys match often; the first
+// sample becomes the key, palettes are full and get partial alpha.
+Image randomImage(int colorType, int depth, std::uint32_t width, std::uint32_t height, int interlace, int filters,
+                  std::mt19937& rng) {
+    const std::uint8_t alphabet[] = {0x00, 0x12, 0xFE, 0xFF};
+    Image image{width, height, colorType, depth, interlace, filters, {}, {}, {}, {}};
+    const std::size_t channels = colorType == 2 ? 3 : colorType == 4 ? 2 : colorType == 6 ? 4 : 1;
+    image.rows.resize((width * channels * depth + 7) / 8 * height);
+    for (auto& byte : image.rows) byte = depth >= 8 ? alphabet[rng() % 4] : std::uint8_t(rng());
+    if (!image.rows.empty()) {
+        const auto sample = std::uint16_t(depth == 16  ? image.rows[0] << 8 | image.rows[1]
+                                          : depth == 8 ? image.rows[0]
+                                                       : image.rows[0] >> (8 - depth));
+        if (colorType == 0) image.key = png_color_16{0, 0, 0, 0, sample};
+        if (colorType == 2) image.key = png_color_16{0, sample, sample, sample, 0};
+    }
+    for (int i = 0; colorType == 3 && i < 1 << depth; ++i) {
+        image.palette.push_back({std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng())});
+        if (i % 3 != 2) image.paletteAlpha.push_back(std::uint8_t(rng()));
+    }
+    return image;
+}
+
+const fs::path SUITE = PNGSUITE_DIR;
+
+TEST(Differential, PngSuiteFilesTheirPrefixesAndMutations) {
+    const std::vector<fs::path> files = filesIn(SUITE, ".png");
+    if (files.empty()) GTEST_SKIP() << "no PNG suite at " << SUITE;
+    // Every cut of a few files: palette, 16-bit grey interlaced, RGBA, and many small IDATs.
+    const std::string cutEverywhere[] = {"basn3p04.png", "basi0g16.png", "basn6a08.png", "oi9n2c16.png"};
+    Differences differences;
+    std::mt19937 rng(20240611);
+    for (const fs::path& path : files) {
+        const std::string name = path.filename().string();
+        const ByteVector file = readFile(path);
+        if (!differences.check(comparePng(file), file, name)) return;
+        if (std::find(std::begin(cutEverywhere), std::end(cutEverywhere), name) != std::end(cutEverywhere))
+            for (std::size_t n = 0; n < file.size(); ++n) {
+                const ByteVector cut(file.begin(), file.begin() + std::ptrdiff_t(n));
+                if (!differences.check(comparePng(cut), cut, name + ".cut" + std::to_string(n) + ".png")) return;
+            }
+        for (int m = 0; m < 300; ++m) {
+            const ByteVector mutated = mutatePng(file, rng);
+            if (!differences.check(comparePng(mutated), mutated, name + ".mutation" + std::to_string(m) + ".png"))
+                return;
+        }
+    }
+}
+
+TEST(Differential, SystemZlibStreamsTheirPrefixesAndMutations) {
+    Differences differences;
+    std::mt19937 rng(1950);
+    for (const std::size_t size : {0, 1, 37, 300, 2500})
+        for (int kind = -1; kind < 3; ++kind) {
+            const ByteVector data = sampleData(size, rng, kind);
+            for (const Deflate how : everySetting()) {
+                const ByteVector stream = compressWith(data, how);
+                const std::string name = "zlib-" + std::to_string(size) + "-kind" + std::to_string(kind) + "-level" +
+                                         std::to_string(how.level) + "-strategy" + std::to_string(how.strategy) +
+                                         "-window" + std::to_string(how.windowBits);
+                if (!differences.check(differential::compareZlibAtSizes(stream), asZlibInput(stream), name + ".zlib"))
+                    return;
+                for (std::size_t n = 0; size <= 300 && n < stream.size(); ++n) {
+                    const ByteVector cut(stream.begin(), stream.begin() + std::ptrdiff_t(n));
+                    if (!differences.check(differential::compareZlib(cut, 0), asZlibInput(cut),
+                                           name + ".cut" + std::to_string(n) + ".zlib"))
+                        return;
+                }
+                for (int m = 0; m < 40; ++m) {
+                    const ByteVector mutated = mutateZlib(stream, rng);
+                    const std::size_t room = std::array{std::size_t{0}, data.size(), 4 * mutated.size()}[m % 3];
+                    if (!differences.check(differential::compareZlib(mutated, room), asZlibInput(mutated, room),
+                                           name + ".mutation" + std::to_string(m) + ".zlib"))
+                        return;
+                }
+            }
+        }
+}
+
+// About 1 MiB of varied data: long outputs, far distances, many blocks.
+TEST(Differential, LargeSystemZlibStreamsAndMutations) {
+    Differences differences;
+    std::mt19937 rng(1951);
+    const ByteVector data = sampleData(1 << 20, rng);
+    const Deflate settings[] = {{0, Z_DEFAULT_STRATEGY, 15}, {1, Z_DEFAULT_STRATEGY, 15}, {9, Z_DEFAULT_STRATEGY, 15},
+                                {6, Z_HUFFMAN_ONLY, 15},     {6, Z_RLE, 15},             {6, Z_FIXED, 9}};
+    for (const Deflate how : settings) {
+        const ByteVector stream = compressWith(data, how);
+        const std::string name = "zlib-1MiB-level" + std::to_string(how.level) + "-strategy" + std::to_string(how.strategy);
+        if (!differences.check(differential::compareZlibAtSizes(stream), asZlibInput(stream), name + ".zlib"))
+            return;
+        for (int m = 0; m < 3; ++m) {
+            const ByteVector mutated = mutateZlib(stream, rng);
+            const std::size_t room = m == 0 ? data.size() / 2 : 0;
+            if (!differences.check(differential::compareZlib(mutated, room), asZlibInput(mutated, room),
+                                   name + ".mutation" + std::to_string(m) + ".zlib"))
+                return;
+        }
+    }
+}
+
+TEST(Differential, LibpngImagesAndMutations) {
+    const std::pair<int, int> formats[] = {{0, 1}, {0, 2}, {0, 4}, {0, 8}, {0, 16}, {2, 8}, {2, 16}, {3, 1},
+                                           {3, 2}, {3, 4}, {3, 8}, {4, 8}, {4, 16}, {6, 8}, {6, 16}};
+    const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{1, 1}, {1, 6}, {5, 3}, {13, 9}, {31, 2}};
+    Differences differences;
+    std::mt19937 rng(1996);
+    for (const auto& [colorType, depth] : formats)
+        for (const auto& [width, height] : sizes)
+            for (int interlace = 0; interlace < 2; ++interlace)
+                for (const int filter : {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG,
+                                         PNG_FILTER_PAETH, PNG_ALL_FILTERS}) {
+                    const std::string name = "libpng-type" + std::to_string(colorType) + "-depth" +
+                                             std::to_string(depth) + "-" + std::to_string(width) + "x" +
+                                             std::to_string(height) + "-interlace" + std::to_string(interlace) +
+                                             "-filter" + std::to_string(filter);
+                    const ByteVector file =
+                        encodeWithLibpng(randomImage(colorType, depth, width, height, interlace, filter, rng));
+                    if (!differences.check(comparePng(file), file, name + ".png")) return;
+                    for (int m = 0; m < 12; ++m) {
+                        const ByteVector mutated = mutatePng(file, rng);
+                        if (!differences.check(comparePng(mutated), mutated,
+                                               name + ".mutation" + std::to_string(m) + ".png"))
+                            return;
+                    }
+                }
+}
+
+// What once made the decoders differ or crash: whole PNG files, and zlib fuzz inputs.
+TEST(Differential, Regressions) {
+    Differences differences;
+    for (const fs::path& path : filesIn(REGRESSIONS_DIR, ".png")) {
+        const ByteVector file = readFile(path);
+        differences.check(comparePng(file), file, path.filename().string());
+    }
+    for (const fs::path& path : filesIn(REGRESSIONS_DIR, ".zlib")) {
+        const ByteVector input = readFile(path);
+        std::string difference = differential::compareZlibFuzzInput(input.data(), input.size());
+        if (difference.empty() && input.size() >= 2)
+            difference = differential::compareZlibAtSizes(ByteVector(input.begin() + 2, input.end()));
+        differences.check(difference, input, path.filename().string());
+    }
+}
+
+} // namespace

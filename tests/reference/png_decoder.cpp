@@ -1,0 +1,220 @@
+// The plain decoder as it stood before the fast rewrite, kept as the reference
+// that the differential test and the fuzz targets hold the fast decoder to.
+// Do not change it: where the two differ, the fast one is wrong.
+
+#include "tests/reference/png_decoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "tests/reference/png_scanlines.h"
+#include "tests/reference/zlib_stream.h"
+
+namespace reference {
+
+namespace {
+
+constexpr std::uint8_t SIGNATURE[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+constexpr std::size_t HEADER_END = 29; // signature, IHDR length and type, 13 bytes of IHDR data
+constexpr std::uint64_t FIRST_CHUNK = 33; // behind IHDR and its CRC, whatever its length field says
+constexpr std::uint32_t MAX_CHUNK_LENGTH = 0x7FFFFFFF;
+constexpr std::size_t MAX_PALETTE_ENTRIES = 256;
+// No DEFLATE stream expands more than this: a 258-byte match can cost two bits.
+constexpr std::uint64_t MAX_INFLATE_RATIO = 1032;
+// Room given up front at most; a larger output grows as it arrives.
+constexpr std::uint64_t MAX_SCANLINE_PRESIZE = std::uint64_t{64} << 20;
+
+std::uint32_t readU32(const std::uint8_t* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+}
+
+std::uint32_t readU16(const std::uint8_t* p) {
+    return (std::uint32_t{p[0]} << 8) | p[1];
+}
+
+bool isType(const std::uint8_t* type, const char* name) {
+    return std::memcmp(type, name, 4) == 0;
+}
+
+void readPalette(const std::uint8_t* body, std::uint32_t length, PngImageInfo& info) {
+    const std::size_t entries = length / 3;
+    if (entries > MAX_PALETTE_ENTRIES) {
+        info.error = PNG_PALETTE_TOO_LARGE;
+        return;
+    }
+    info.palette.assign(entries * 4, 255);
+    for (std::size_t i = 0; i < entries; ++i) std::memcpy(&info.palette[4 * i], body + 3 * i, 3);
+}
+
+void readTransparency(const std::uint8_t* body, std::uint32_t length, PngImageInfo& info) {
+    switch (info.colorType) {
+    case 3:
+        if (length > info.palette.size() / 4) {
+            info.error = PNG_TRNS_PALETTE_TOO_LONG;
+            return;
+        }
+        for (std::size_t i = 0; i < length; ++i) info.palette[4 * i + 3] = body[i];
+        return;
+    case 0:
+        if (length != 2) {
+            info.error = PNG_TRNS_BAD_GREY_LENGTH;
+            return;
+        }
+        info.colorKeyRed = info.colorKeyGreen = info.colorKeyBlue = readU16(body);
+        info.colorKeyDefined = true;
+        return;
+    case 2:
+        if (length != 6) {
+            info.error = PNG_TRNS_BAD_RGB_LENGTH;
+            return;
+        }
+        info.colorKeyRed = readU16(body);
+        info.colorKeyGreen = readU16(body + 2);
+        info.colorKeyBlue = readU16(body + 4);
+        info.colorKeyDefined = true;
+        return;
+    default:
+        info.error = PNG_TRNS_WITH_ALPHA;
+        return;
+    }
+}
+
+// Walks the chunks behind IHDR up to IEND, joining the IDAT data into `compressed`.
+void readChunks(const std::uint8_t* data, std::size_t size, PngImageInfo& info, ByteVector& compressed) {
+    info.colorKeyDefined = false;
+    for (std::uint64_t p = FIRST_CHUNK;;) {
+        if (p + 8 >= size) {
+            info.error = PNG_NO_IEND;
+            return;
+        }
+        const std::uint32_t length = readU32(data + p);
+        if (length > MAX_CHUNK_LENGTH) {
+            info.error = PNG_CHUNK_TOO_LONG;
+            return;
+        }
+        if (p + 8 + length > size) {
+            info.error = PNG_CHUNK_PAST_END;
+            return;
+        }
+        const std::uint8_t* type = data + p + 4;
+        const std::uint8_t* body = data + p + 8;
+        if (isType(type, "IDAT"))
+            compressed.insert(compressed.end(), body, body + length);
+        else if (isType(type, "IEND"))
+            return;
+        else if (isType(type, "PLTE"))
+            readPalette(body, length, info);
+        else if (isType(type, "tRNS"))
+            readTransparency(body, length, info);
+        else if ((type[0] & 32) == 0)
+            info.error = PNG_UNKNOWN_CRITICAL_CHUNK;
+        if (info.error != 0) return;
+        p += 12 + std::uint64_t{length};
+    }
+}
+
+// Whether the RGBA buffer and the raw image both stay within MAX_IMAGE_BYTES.
+bool fitsSizeLimit(const PngImageInfo& info) {
+    // The pixel count goes first, so that the raw size cannot overflow.
+    if (std::uint64_t{info.width} * info.height > MAX_IMAGE_BYTES / 4) return false;
+    return rawImageBytes(info) <= MAX_IMAGE_BYTES;
+}
+
+// Room handed to the decompressor up front: the classic estimate of the
+// scanline size, but never more than the stream could possibly produce, so
+// that a small hostile file cannot have a huge buffer zero-filled.
+std::size_t scanlineEstimate(const PngImageInfo& info, std::size_t compressedSize) {
+    const std::uint64_t estimate =
+        ((std::uint64_t{info.height} * bitsPerPixel(info) + 7) * info.width) / 8 + info.height;
+    return static_cast<std::size_t>(
+        std::min({estimate, std::uint64_t{compressedSize} * MAX_INFLATE_RATIO, MAX_SCANLINE_PRESIZE}));
+}
+
+} // namespace
+
+unsigned PngDecoder::checkColorTypeAndDepth(std::uint32_t colorType, std::uint32_t bitDepth) {
+    switch (colorType) {
+    case 0:
+        return bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8 || bitDepth == 16
+                   ? 0
+                   : PNG_BAD_BIT_DEPTH;
+    case 3:
+        return bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8 ? 0 : PNG_BAD_BIT_DEPTH;
+    case 2:
+    case 4:
+    case 6:
+        return bitDepth == 8 || bitDepth == 16 ? 0 : PNG_BAD_BIT_DEPTH;
+    default:
+        return PNG_BAD_COLOR_TYPE;
+    }
+}
+
+void PngDecoder::readHeader(const std::uint8_t* data, PngImageInfo& info) {
+    if (std::memcmp(data, SIGNATURE, sizeof SIGNATURE) != 0) {
+        info.error = PNG_BAD_SIGNATURE;
+        return;
+    }
+    if (!isType(data + 12, "IHDR")) {
+        info.error = PNG_NO_IHDR;
+        return;
+    }
+    info.width = readU32(data + 16);
+    info.height = readU32(data + 20);
+    info.bitDepth = data[24];
+    info.colorType = data[25];
+    info.compressionMethod = data[26];
+    if (info.compressionMethod != 0) {
+        info.error = PNG_BAD_COMPRESSION_METHOD;
+        return;
+    }
+    info.filterMethod = data[27];
+    if (info.filterMethod != 0) {
+        info.error = PNG_BAD_FILTER_METHOD;
+        return;
+    }
+    info.interlaceMethod = data[28];
+    if (info.interlaceMethod > 1) {
+        info.error = PNG_BAD_INTERLACE_METHOD;
+        return;
+    }
+    info.error = checkColorTypeAndDepth(info.colorType, info.bitDepth);
+}
+
+void PngDecoder::decode(std::uint8_t*& pixels, const std::uint8_t* data, std::size_t size, PngImageInfo& info) {
+    info.error = 0;
+    if (size == 0 || data == nullptr) {
+        info.error = PNG_NO_INPUT;
+        return;
+    }
+    if (size < HEADER_END) {
+        info.error = PNG_INPUT_TOO_SHORT;
+        return;
+    }
+    readHeader(data, info);
+    if (info.error != 0) return;
+
+    ByteVector compressed;
+    readChunks(data, size, info, compressed);
+    if (info.error != 0) return;
+    if (!fitsSizeLimit(info)) {
+        info.error = PNG_IMAGE_TOO_LARGE;
+        return;
+    }
+
+    ByteVector scanlines(scanlineEstimate(info, compressed.size()));
+    info.error = decompressZlibStream(scanlines, compressed);
+    if (info.error != 0) return;
+    if (scanlines.size() < scanlineBytesNeeded(info)) {
+        info.error = PNG_SCANLINES_TOO_SHORT;
+        return;
+    }
+
+    pixels = new std::uint8_t[rawImageBytes(info)]();
+    reconstructImage(pixels, scanlines.data(), info);
+    if (info.error != 0) return;
+
+    if (info.colorType != 6 || info.bitDepth != 8)
+        info.error = convertToRgba(pixels, pixels, info, info.width, info.height);
+}
+
+} // namespace reference

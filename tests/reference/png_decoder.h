@@ -1,0 +1,80 @@
+// The plain decoder as it stood before the fast rewrite, kept as the reference
+// that the differential test and the fuzz targets hold the fast decoder to.
+// Do not change it: where the two differ, the fast one is wrong.
+
+#pragma once
+
+// PNG decoding into 8-bit RGBA: signature and header, the chunk walk, the
+// joined image data inflated as one zlib stream, then the scanline stage
+// (unfilter, Adam7, conversion). Everything of one decode lives in the call and
+// in the PngImageInfo the caller hands in. CRCs are never checked, and nothing
+// behind the IEND chunk is ever read: level files keep their score there.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "tests/reference/byte_vector.h"
+
+namespace reference {
+
+// Result codes of the PNG decoder; the zlib and DEFLATE codes pass through unchanged.
+inline constexpr unsigned PNG_INPUT_TOO_SHORT = 27;         // fewer than 29 bytes: no room for signature and IHDR
+inline constexpr unsigned PNG_BAD_SIGNATURE = 28;           // bytes 0 to 7 are not the PNG signature
+inline constexpr unsigned PNG_NO_IHDR = 29;                 // bytes 12 to 15 are not IHDR
+inline constexpr unsigned PNG_NO_IEND = 30;                 // the input ended before an IEND chunk
+inline constexpr unsigned PNG_BAD_COLOR_TYPE = 31;          // colour type is not 0, 2, 3, 4 or 6
+inline constexpr unsigned PNG_BAD_COMPRESSION_METHOD = 32;  // compression method is not 0
+inline constexpr unsigned PNG_BAD_FILTER_METHOD = 33;       // filter method is not 0
+inline constexpr unsigned PNG_BAD_INTERLACE_METHOD = 34;    // interlace method is above 1
+inline constexpr unsigned PNG_CHUNK_PAST_END = 35;          // a chunk's data runs past the end of the input
+inline constexpr unsigned PNG_BAD_FILTER_TYPE = 36;         // a scanline's filter-type byte is above 4
+inline constexpr unsigned PNG_BAD_BIT_DEPTH = 37;           // bit depth not allowed for the colour type
+inline constexpr unsigned PNG_PALETTE_TOO_LARGE = 38;       // more than 256 palette entries
+inline constexpr unsigned PNG_TRNS_PALETTE_TOO_LONG = 39;   // more alpha values than palette entries
+inline constexpr unsigned PNG_TRNS_BAD_GREY_LENGTH = 40;    // greyscale tRNS whose length is not 2
+inline constexpr unsigned PNG_TRNS_BAD_RGB_LENGTH = 41;     // RGB tRNS whose length is not 6
+inline constexpr unsigned PNG_TRNS_WITH_ALPHA = 42;         // tRNS for a colour type that has an alpha channel
+inline constexpr unsigned PNG_SCANLINES_TOO_SHORT = 43;     // the decompressed data is shorter than the scanlines need
+inline constexpr unsigned PNG_IMAGE_TOO_LARGE = 44;         // a buffer of the image would exceed MAX_IMAGE_BYTES
+inline constexpr unsigned PNG_PALETTE_INDEX_8_BIT = 46;     // an 8-bit palette index not below the number of entries
+inline constexpr unsigned PNG_PALETTE_INDEX_LOW_BIT = 47;   // a 1-, 2- or 4-bit palette index not below the number of entries
+inline constexpr unsigned PNG_NO_INPUT = 48;                // input size 0 or no input
+inline constexpr unsigned PNG_CHUNK_TOO_LONG = 63;          // chunk length above 2^31 - 1
+inline constexpr unsigned PNG_UNKNOWN_CRITICAL_CHUNK = 69;  // an unknown chunk whose first letter is upper case
+
+// Neither the RGBA buffer nor the raw image of one decode may exceed this, so
+// that a hostile header cannot make the program allocate gigabytes.
+inline constexpr std::uint64_t MAX_IMAGE_BYTES = std::uint64_t{1} << 30;
+
+struct PngImageInfo {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t colorType = 0;
+    std::uint32_t bitDepth = 0;
+    std::uint32_t compressionMethod = 0;
+    std::uint32_t filterMethod = 0;
+    std::uint32_t interlaceMethod = 0;
+    std::uint32_t colorKeyRed = 0;   // the grey sample for colour type 0
+    std::uint32_t colorKeyGreen = 0;
+    std::uint32_t colorKeyBlue = 0;
+    bool colorKeyDefined = false;
+    ByteVector palette;              // R, G, B, A per entry
+    std::uint32_t error = 0;
+};
+
+struct PngDecoder {
+    // Decodes the PNG file image `data` of `size` bytes. The outcome is
+    // info.error. Once decompression has succeeded `pixels` receives a buffer
+    // from new[] (on success width * height RGBA pixels, rows top to bottom);
+    // the caller passes a null pointer and delete[]s whatever it gets back,
+    // whatever the outcome.
+    static void decode(std::uint8_t*& pixels, const std::uint8_t* data, std::size_t size, PngImageInfo& info);
+
+    // Checks the signature and IHDR and stores the header fields, each before its check.
+    static void readHeader(const std::uint8_t* data, PngImageInfo& info);
+
+    // 0, PNG_BAD_COLOR_TYPE or PNG_BAD_BIT_DEPTH.
+    static unsigned checkColorTypeAndDepth(std::uint32_t colorType, std::uint32_t bitDepth);
+};
+
+} // namespace reference
