@@ -203,10 +203,6 @@ void PngDecoder::decode(std::uint8_t*& pixels, const std::uint8_t* data, std::si
         return;
     }
 
-    pixels = new std::uint8_t[rawImageBytes(info)]();
-    reconstructImage(pixels, scanlines.data(), info);
-    if (info.error != 0) return;
-
-    if (info.colorType != 6 || info.bitDepth != 8)
-        info.error = convertToRgba(pixels, pixels, info, info.width, info.height);
+    pixels = new std::uint8_t[std::size_t{info.width} * info.height * 4];
+    info.error = decodeScanlines(pixels, scanlines.data(), info);
 }

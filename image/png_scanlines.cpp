@@ -2,19 +2,10 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 
 namespace {
 
-// ORs `count` bits, most significant first, from bit `from` of `source` into
-// bit `to` of `target`. Only ever sets bits: the raw image starts zeroed.
-void orBits(std::uint8_t* target, std::size_t to, const std::uint8_t* source, std::size_t from,
-            std::size_t count) {
-    for (std::size_t k = 0; k < count; ++k, ++from, ++to) {
-        if ((source[from >> 3] >> (7 - (from & 7))) & 1u)
-            target[to >> 3] = static_cast<std::uint8_t>(target[to >> 3] | (0x80u >> (to & 7)));
-    }
-}
+constexpr std::uint32_t MAX_FILTER_TYPE = 4;
 
 std::uint32_t channelsOf(std::uint32_t colorType) {
     switch (colorType) {
@@ -35,56 +26,189 @@ std::uint64_t passBytes(std::uint32_t passWidth, std::uint32_t passHeight, std::
     return passWidth == 0 || passHeight == 0 ? 0 : rowsBytes(passWidth, passHeight, bpp);
 }
 
-void reconstructRows(std::uint8_t* raw, const std::uint8_t* scanlines, PngImageInfo& info) {
-    const std::uint32_t bpp = bitsPerPixel(info);
-    const std::size_t pixelByteWidth = (bpp + 7) / 8;
-    const std::size_t length = lineLength(info.width, bpp);
+// One block of rows: the whole image, or one Adam7 pass, and where its pixels go.
+struct RowBlock {
+    std::uint32_t width, height;            // in pixels of the block
+    std::uint32_t originX, originY, spacingX, spacingY;
+};
 
-    if (bpp >= 8) {
-        // Straight into the raw image, each row's predecessor being the raw row above.
-        for (std::size_t y = 0; y < info.height && info.error == 0; ++y) {
-            const std::uint8_t* line = scanlines + y * (1 + length);
-            reconstructScanline(raw + y * length, line + 1, y == 0 ? nullptr : raw + (y - 1) * length,
-                                pixelByteWidth, line[0], length, info);
-        }
+template <typename Visit>
+void forEachBlock(const PngImageInfo& info, Visit visit) {
+    if (info.interlaceMethod == 0) {
+        visit(RowBlock{info.width, info.height, 0, 0, 1, 1});
         return;
     }
-    // Below a byte per pixel the raw image drops each scanline's padding bits.
-    if (info.height == 0) return;
-    ByteVector current(length), previous(length);
-    const std::size_t rowBits = std::size_t{info.width} * bpp;
-    for (std::size_t y = 0; y < info.height; ++y) {
-        const std::uint8_t* line = scanlines + y * (1 + length);
-        reconstructScanline(current.data(), line + 1, y == 0 ? nullptr : previous.data(), pixelByteWidth,
-                            line[0], length, info);
-        if (info.error != 0) return;
-        orBits(raw, y * rowBits, current.data(), 0, rowBits);
-        std::swap(current, previous);
-    }
-}
-
-void reconstructInterlaced(std::uint8_t* raw, const std::uint8_t* scanlines, PngImageInfo& info) {
-    if (info.width == 0 || info.height == 0) return;
-    const std::uint32_t bpp = bitsPerPixel(info);
-    const std::size_t length = lineLength(info.width, bpp);
-    ByteVector bufferA(length), bufferB(length);
-
     for (const Adam7Pass& pass : ADAM7_PASSES) {
-        const std::uint32_t passWidth = pass.width(info.width);
-        const std::uint32_t passHeight = pass.height(info.height);
-        reconstructAdam7Pass(raw, bufferA.data(), bufferB.data(), scanlines, info.width, pass.originX,
-                             pass.originY, pass.spacingX, pass.spacingY, passWidth, passHeight, bpp, info);
-        if (info.error != 0) return;
-        scanlines += passBytes(passWidth, passHeight, bpp);
+        const std::uint32_t w = pass.width(info.width);
+        const std::uint32_t h = pass.height(info.height);
+        if (w != 0 && h != 0) visit(RowBlock{w, h, pass.originX, pass.originY, pass.spacingX, pass.spacingY});
     }
 }
 
-void putPixel(std::uint8_t* out, std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a) {
-    out[0] = r;
-    out[1] = g;
-    out[2] = b;
-    out[3] = a;
+bool filterTypesValid(const std::uint8_t* scanlines, const PngImageInfo& info) {
+    const std::uint32_t bpp = bitsPerPixel(info);
+    bool valid = true;
+    forEachBlock(info, [&](const RowBlock& block) {
+        const std::size_t stride = 1 + lineLength(block.width, bpp);
+        for (std::uint32_t r = 0; r < block.height; ++r) valid = valid && scanlines[r * stride] <= MAX_FILTER_TYPE;
+        scanlines += block.height * stride;
+    });
+    return valid;
 }
+
+// ---- Filters ------------------------------------------------------------------
+// Each loop has one job, without a branch per byte; the bytes of the first
+// pixel, which have no left neighbour, are done apart.
+
+void unfilterSub(std::uint8_t* line, std::size_t bpp, std::size_t length) {
+    for (std::size_t i = bpp; i < length; ++i) line[i] = static_cast<std::uint8_t>(line[i] + line[i - bpp]);
+}
+
+void unfilterUp(std::uint8_t* line, const std::uint8_t* previous, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) line[i] = static_cast<std::uint8_t>(line[i] + previous[i]);
+}
+
+void unfilterAverage(std::uint8_t* line, const std::uint8_t* previous, std::size_t bpp, std::size_t length) {
+    if (previous == nullptr) {
+        for (std::size_t i = bpp; i < length; ++i) line[i] = static_cast<std::uint8_t>(line[i] + (line[i - bpp] >> 1));
+        return;
+    }
+    const std::size_t first = bpp < length ? bpp : length;
+    for (std::size_t i = 0; i < first; ++i) line[i] = static_cast<std::uint8_t>(line[i] + (previous[i] >> 1));
+    for (std::size_t i = bpp; i < length; ++i)
+        line[i] = static_cast<std::uint8_t>(line[i] + ((line[i - bpp] + previous[i]) >> 1));
+}
+
+// The Paeth predictor without branches: the same choice as paethPredictor.
+inline std::uint8_t paethBranchless(int a, int b, int c) {
+    const int pa = std::abs(b - c);
+    const int pb = std::abs(a - c);
+    const int pc = std::abs(a + b - 2 * c);
+    const int bOrC = pb <= pc ? b : c;
+    return static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a : bOrC);
+}
+
+void unfilterPaeth(std::uint8_t* line, const std::uint8_t* previous, std::size_t bpp, std::size_t length) {
+    if (previous == nullptr) {  // with no row above, Paeth picks the left byte
+        unfilterSub(line, bpp, length);
+        return;
+    }
+    const std::size_t first = bpp < length ? bpp : length;
+    for (std::size_t i = 0; i < first; ++i) line[i] = static_cast<std::uint8_t>(line[i] + previous[i]);
+    for (std::size_t i = bpp; i < length; ++i)
+        line[i] = static_cast<std::uint8_t>(line[i] + paethBranchless(line[i - bpp], previous[i], previous[i - bpp]));
+}
+
+// ---- Conversion to RGBA ---------------------------------------------------------
+// Each converter writes `count` pixels from one reconstructed row to `out`,
+// `step` bytes apart, and returns 0 or the code of the first bad palette index.
+// From a bad index on, pixels are left zero, as in an image converted up to it.
+
+void clearPixels(std::uint8_t* out, std::uint32_t count, std::size_t step) {
+    for (std::uint32_t x = 0; x < count; ++x, out += step) std::memset(out, 0, 4);
+}
+
+struct Converter {
+    const PngImageInfo& info;
+    std::size_t paletteEntries;
+
+    unsigned convert(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, std::size_t step) const {
+        switch (info.colorType) {
+        case 3: return info.bitDepth == 8 ? palette8(row, count, out, step) : paletteLow(row, count, out, step);
+        case 0: info.bitDepth < 8 ? greyLow(row, count, out, step) : grey(row, count, out, step); return 0;
+        case 4: greyAlpha(row, count, out, step); return 0;
+        case 2: rgb(row, count, out, step); return 0;
+        default: rgba(row, count, out, step); return 0;
+        }
+    }
+
+    static void put(std::uint8_t* out, std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a) {
+        out[0] = r;
+        out[1] = g;
+        out[2] = b;
+        out[3] = a;
+    }
+
+    unsigned palette8(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, std::size_t step) const {
+        for (std::uint32_t x = 0; x < count; ++x, out += step) {
+            if (row[x] >= paletteEntries) return clearPixels(out, count - x, step), PNG_PALETTE_INDEX_8_BIT;
+            std::memcpy(out, &info.palette[4 * std::size_t{row[x]}], 4);
+        }
+        return 0;
+    }
+
+    // The sample of pixel x in a row of samples below eight bits, most significant first.
+    std::uint32_t lowSample(const std::uint8_t* row, std::uint32_t x) const {
+        const std::uint32_t depth = info.bitDepth;
+        const std::size_t bit = std::size_t{x} * depth;
+        return (row[bit >> 3] >> (8 - depth - (bit & 7))) & ((1u << depth) - 1);
+    }
+
+    unsigned paletteLow(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, std::size_t step) const {
+        for (std::uint32_t x = 0; x < count; ++x, out += step) {
+            const std::uint32_t index = lowSample(row, x);
+            if (index >= paletteEntries) return clearPixels(out, count - x, step), PNG_PALETTE_INDEX_LOW_BIT;
+            std::memcpy(out, &info.palette[4 * std::size_t{index}], 4);
+        }
+        return 0;
+    }
+
+    void greyLow(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, std::size_t step) const {
+        const std::uint32_t maxValue = (1u << info.bitDepth) - 1;
+        for (std::uint32_t x = 0; x < count; ++x, out += step) {
+            const std::uint32_t v = lowSample(row, x);
+            const auto level = static_cast<std::uint8_t>(v * 255 / maxValue);
+            put(out, level, level, level, info.colorKeyDefined && v == info.colorKeyRed ? 0 : 255);
+        }
+    }
+
+    // Samples of 8 and 16 bits: the whole value for key tests, the high byte for colour.
+    static std::uint32_t sample16(const std::uint8_t* at) { return std::uint32_t{at[0]} << 8 | at[1]; }
+
+    void grey(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, std::size_t step) const {
+        const std::size_t bytes = info.bitDepth / 8;
+        const bool keyed = info.colorKeyDefined;
+        for (std::uint32_t x = 0; x < count; ++x, out += step, row += bytes) {
+            const std::uint32_t v = bytes == 2 ? sample16(row) : row[0];
+            put(out, row[0], row[0], row[0], keyed && v == info.colorKeyRed ? 0 : 255);
+        }
+    }
+
+    void greyAlpha(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, std::size_t step) const {
+        const std::size_t bytes = info.bitDepth / 8;
+        for (std::uint32_t x = 0; x < count; ++x, out += step, row += 2 * bytes) put(out, row[0], row[0], row[0], row[bytes]);
+    }
+
+    void rgb(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, std::size_t step) const {
+        if (info.bitDepth == 8 && !info.colorKeyDefined) {
+            for (std::uint32_t x = 0; x < count; ++x, out += step, row += 3) put(out, row[0], row[1], row[2], 255);
+            return;
+        }
+        const std::size_t bytes = info.bitDepth / 8;
+        for (std::uint32_t x = 0; x < count; ++x, out += step, row += 3 * bytes) {
+            const std::uint8_t* g = row + bytes;
+            const std::uint8_t* b = row + 2 * bytes;
+            const bool keyed = info.colorKeyDefined &&
+                               (bytes == 2 ? sample16(row) == info.colorKeyRed && sample16(g) == info.colorKeyGreen &&
+                                                 sample16(b) == info.colorKeyBlue
+                                           : row[0] == info.colorKeyRed && g[0] == info.colorKeyGreen &&
+                                                 b[0] == info.colorKeyBlue);
+            put(out, row[0], g[0], b[0], keyed ? 0 : 255);
+        }
+    }
+
+    void rgba(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, std::size_t step) const {
+        if (info.bitDepth == 8) {
+            if (step == 4) {
+                std::memcpy(out, row, std::size_t{count} * 4);
+                return;
+            }
+            for (std::uint32_t x = 0; x < count; ++x, out += step, row += 4) std::memcpy(out, row, 4);
+            return;
+        }
+        for (std::uint32_t x = 0; x < count; ++x, out += step, row += 8) put(out, row[0], row[2], row[4], row[6]);
+    }
+};
 
 } // namespace
 
@@ -105,13 +229,6 @@ std::uint64_t rawImageBytes(const PngImageInfo& info) {
     return lineLength(std::uint64_t{info.width} * info.height, bitsPerPixel(info));
 }
 
-void reconstructImage(std::uint8_t* raw, const std::uint8_t* scanlines, PngImageInfo& info) {
-    if (info.interlaceMethod == 0)
-        reconstructRows(raw, scanlines, info);
-    else
-        reconstructInterlaced(raw, scanlines, info);
-}
-
 std::uint8_t paethPredictor(int a, int b, int c) {
     const int p = a + b - c;
     const int pa = std::abs(p - a);
@@ -121,122 +238,40 @@ std::uint8_t paethPredictor(int a, int b, int c) {
     return static_cast<std::uint8_t>(pb <= pc ? b : c);
 }
 
-void reconstructScanline(std::uint8_t* recon, const std::uint8_t* scanline, const std::uint8_t* previous,
-                         std::size_t pixelByteWidth, std::uint32_t filterType, std::size_t length,
-                         PngImageInfo& info) {
-    if (filterType > 4) {
-        info.error = PNG_BAD_FILTER_TYPE;
-        return;
-    }
-    for (std::size_t i = 0; i < length; ++i) {
-        const int a = i >= pixelByteWidth ? recon[i - pixelByteWidth] : 0;
-        const int b = previous ? previous[i] : 0;
-        const int c = previous && i >= pixelByteWidth ? previous[i - pixelByteWidth] : 0;
-        int predicted = 0;
-        switch (filterType) {
-        case 1: predicted = a; break;
-        case 2: predicted = b; break;
-        case 3: predicted = (a + b) / 2; break;
-        case 4: predicted = paethPredictor(a, b, c); break;
-        default: break;
-        }
-        recon[i] = static_cast<std::uint8_t>(scanline[i] + predicted);
+void reconstructScanline(std::uint8_t* line, const std::uint8_t* previous, std::size_t pixelByteWidth,
+                         std::uint32_t filterType, std::size_t length) {
+    switch (filterType) {
+    case 1: unfilterSub(line, pixelByteWidth, length); break;
+    case 2:
+        if (previous != nullptr) unfilterUp(line, previous, length);
+        break;
+    case 3: unfilterAverage(line, previous, pixelByteWidth, length); break;
+    case 4: unfilterPaeth(line, previous, pixelByteWidth, length); break;
+    default: break;
     }
 }
 
-void reconstructAdam7Pass(std::uint8_t* raw, std::uint8_t* rowBufferA, std::uint8_t* rowBufferB,
-                          const std::uint8_t* passData, std::uint32_t width, std::uint32_t originX,
-                          std::uint32_t originY, std::uint32_t spacingX, std::uint32_t spacingY,
-                          std::uint32_t passWidth, std::uint32_t passHeight, std::uint32_t bitsPerPixel,
-                          PngImageInfo& info) {
-    if (passWidth == 0 || passHeight == 0) return;
-    const std::size_t pixelByteWidth = (bitsPerPixel + 7) / 8;
-    const std::size_t length = lineLength(passWidth, bitsPerPixel);
-    std::uint8_t* current = rowBufferA;
-    std::uint8_t* previous = rowBufferB;
-
-    for (std::uint32_t r = 0; r < passHeight; ++r) {
-        const std::uint8_t* line = passData + r * (1 + length);
-        reconstructScanline(current, line + 1, r == 0 ? nullptr : previous, pixelByteWidth, line[0], length, info);
-        if (info.error != 0) return;
-
-        const std::size_t y = originY + static_cast<std::size_t>(r) * spacingY;
-        for (std::size_t i = 0; i < passWidth; ++i) {
-            const std::size_t pixel = y * width + originX + i * spacingX;
-            if (bitsPerPixel >= 8)
-                std::memcpy(raw + pixel * pixelByteWidth, current + i * pixelByteWidth, pixelByteWidth);
-            else
-                orBits(raw, pixel * bitsPerPixel, current, i * bitsPerPixel, bitsPerPixel);
-        }
-        std::swap(current, previous);
-    }
-}
-
-std::uint32_t readBitsMsbFirst(std::size_t& bitPosition, const std::uint8_t* data, std::uint32_t n) {
-    std::uint32_t value = 0;
-    for (std::uint32_t i = 0; i < n; ++i, ++bitPosition)
-        value = (value << 1) | ((data[bitPosition >> 3] >> (7 - (bitPosition & 7))) & 1u);
-    return value;
-}
-
-unsigned convertToRgba(std::uint8_t*& pixels, const std::uint8_t* raw, const PngImageInfo& info,
-                       std::uint32_t width, std::uint32_t height) {
-    const std::size_t count = static_cast<std::size_t>(width) * height;
-    const std::uint32_t depth = info.bitDepth;
-    const std::uint32_t channels = channelsOf(info.colorType);
-    const std::size_t sampleBytes = depth == 16 ? 2 : 1;
-    const std::size_t paletteEntries = info.palette.size() / 4;
-
-    auto* rgba = new std::uint8_t[count * 4]();
+unsigned decodeScanlines(std::uint8_t* pixels, std::uint8_t* scanlines, const PngImageInfo& info) {
+    if (!filterTypesValid(scanlines, info)) return PNG_BAD_FILTER_TYPE;
+    const std::uint32_t bpp = bitsPerPixel(info);
+    const std::size_t pixelByteWidth = (bpp + 7) / 8;
+    const Converter converter{info, info.palette.size() / 4};
     unsigned result = 0;
-
-    // Samples of 8 and 16 bits: the whole value for key tests, the high byte for colour.
-    auto sample = [&](std::size_t k, std::uint32_t c) -> std::uint32_t {
-        const std::uint8_t* at = raw + (k * channels + c) * sampleBytes;
-        return depth == 16 ? (std::uint32_t{at[0]} << 8) | at[1] : at[0];
-    };
-    auto high = [&](std::size_t k, std::uint32_t c) {
-        return raw[(k * channels + c) * sampleBytes];
-    };
-
-    if (info.colorType == 3) {
-        std::size_t bitPosition = 0;
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::uint32_t index = depth < 8 ? readBitsMsbFirst(bitPosition, raw, depth) : raw[k];
-            if (index >= paletteEntries) {
-                result = depth < 8 ? PNG_PALETTE_INDEX_LOW_BIT : PNG_PALETTE_INDEX_8_BIT;
-                break;
-            }
-            const std::uint8_t* entry = info.palette.data() + 4 * index;
-            putPixel(rgba + 4 * k, entry[0], entry[1], entry[2], entry[3]);
+    forEachBlock(info, [&](const RowBlock& block) {
+        const std::size_t length = lineLength(block.width, bpp);
+        const std::uint8_t* previous = nullptr;
+        for (std::uint32_t r = 0; r < block.height; ++r, scanlines += 1 + length) {
+            std::uint8_t* line = scanlines + 1;
+            reconstructScanline(line, previous, pixelByteWidth, scanlines[0], length);
+            previous = line;
+            const std::size_t y = block.originY + std::size_t{r} * block.spacingY;
+            std::uint8_t* out = pixels + 4 * (y * info.width + block.originX);
+            const std::size_t step = 4 * std::size_t{block.spacingX};
+            if (result == 0)
+                result = converter.convert(line, block.width, out, step);
+            else
+                clearPixels(out, block.width, step);
         }
-    } else if (depth < 8) {
-        std::size_t bitPosition = 0;
-        const std::uint32_t maxValue = (1u << depth) - 1;
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::uint32_t v = readBitsMsbFirst(bitPosition, raw, depth);
-            const auto grey = static_cast<std::uint8_t>(v * 255 / maxValue);
-            const bool keyed = info.colorKeyDefined && v == info.colorKeyRed;
-            putPixel(rgba + 4 * k, grey, grey, grey, keyed ? 0 : 255);
-        }
-    } else if (channels <= 2) {
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::uint8_t grey = high(k, 0);
-            const std::uint8_t alpha =
-                channels == 2 ? high(k, 1)
-                              : (info.colorKeyDefined && sample(k, 0) == info.colorKeyRed ? 0 : 255);
-            putPixel(rgba + 4 * k, grey, grey, grey, alpha);
-        }
-    } else {
-        for (std::size_t k = 0; k < count; ++k) {
-            const bool keyed = channels == 3 && info.colorKeyDefined && sample(k, 0) == info.colorKeyRed &&
-                               sample(k, 1) == info.colorKeyGreen && sample(k, 2) == info.colorKeyBlue;
-            const std::uint8_t alpha = channels == 4 ? high(k, 3) : (keyed ? 0 : 255);
-            putPixel(rgba + 4 * k, high(k, 0), high(k, 1), high(k, 2), alpha);
-        }
-    }
-
-    pixels = rgba;
-    delete[] raw;
+    });
     return result;
 }

@@ -1,53 +1,38 @@
 #pragma once
 
-// The scanline stage of PNG decoding: undoing the filters row by row, undoing
-// Adam7 interlacing, and converting the raw samples to 8-bit RGBA.
+// The scanline stage of PNG decoding: undoing the filters row by row, in place
+// in the decompressed data, and converting each row's samples straight into the
+// 8-bit RGBA pixels, scattered to their places for the Adam7 passes. No raw
+// image is kept between the two: the peak is the scanline data and the pixels.
 //
-// The raw image keeps the samples in their stored form. At 8 or more bits per
-// pixel its rows lie back to back without filter bytes; below 8 bits it is one
-// continuous bit sequence, most significant bit first, with no row padding.
+// The results are those of the plain order (rebuild the whole raw image, then
+// convert it): every filter type is checked before any pixel is written, so a
+// filter type above 4 wins over a palette index outside the palette.
 
 #include <cstddef>
 #include <cstdint>
 
 #include "image/png_decoder.h"
 
-// Reconstructs `length` bytes into `recon` from the filtered bytes at
-// `scanline`; `previous` is the row above, or null for the first row of an
-// image or pass. A filter type above 4 sets info.error and writes nothing.
-void reconstructScanline(std::uint8_t* recon, const std::uint8_t* scanline, const std::uint8_t* previous,
-                         std::size_t pixelByteWidth, std::uint32_t filterType, std::size_t length,
-                         PngImageInfo& info);
+// Undoes filter `filterType` (0 to 4) on the `length` bytes at `line`, in
+// place; `previous` is the reconstructed row above, or null for the first row
+// of an image or pass.
+void reconstructScanline(std::uint8_t* line, const std::uint8_t* previous, std::size_t pixelByteWidth,
+                         std::uint32_t filterType, std::size_t length);
 
 std::uint8_t paethPredictor(int a, int b, int c);
 
-// Rebuilds one Adam7 pass from `passData` and places its pixels into `raw`.
-// The two row buffers hold at least one line of the image's full width.
-void reconstructAdam7Pass(std::uint8_t* raw, std::uint8_t* rowBufferA, std::uint8_t* rowBufferB,
-                          const std::uint8_t* passData, std::uint32_t width, std::uint32_t originX,
-                          std::uint32_t originY, std::uint32_t spacingX, std::uint32_t spacingY,
-                          std::uint32_t passWidth, std::uint32_t passHeight, std::uint32_t bitsPerPixel,
-                          PngImageInfo& info);
-
-// The n-bit value whose most significant bit is at `bitPosition` of `data`.
-std::uint32_t readBitsMsbFirst(std::size_t& bitPosition, const std::uint8_t* data, std::uint32_t n);
-
-// Replaces the raw image `raw`, held in `pixels`, by its RGBA conversion.
-// Returns 0, or the palette-index code at the first index outside the palette,
-// the pixels before it converted.
-unsigned convertToRgba(std::uint8_t*& pixels, const std::uint8_t* raw, const PngImageInfo& info,
-                       std::uint32_t width, std::uint32_t height);
-
-// Rebuilds the whole raw image (zero-filled on entry) from the scanline data,
-// row by row or in the seven Adam7 passes. The caller has made sure that
-// `scanlines` holds scanlineBytesNeeded(info) bytes. Stops at the first filter
-// type above 4, with info.error set.
-void reconstructImage(std::uint8_t* raw, const std::uint8_t* scanlines, PngImageInfo& info);
+// Reconstructs the scanline data (scanlineBytesNeeded(info) bytes, changed in
+// place) and converts it into `pixels` (width * height * 4 bytes). Returns 0,
+// PNG_BAD_FILTER_TYPE before any pixel is written, or the palette-index code
+// of the first index outside the palette in raster order.
+unsigned decodeScanlines(std::uint8_t* pixels, std::uint8_t* scanlines, const PngImageInfo& info);
 
 // Bytes of scanline data (filter-type bytes included) that the image's rows need.
 std::uint64_t scanlineBytesNeeded(const PngImageInfo& info);
 
-// Bytes of the raw image: all pixels as one unpadded sequence of samples.
+// Bytes of the raw image, all pixels as one unpadded sequence of samples; the
+// size limit counts it.
 std::uint64_t rawImageBytes(const PngImageInfo& info);
 
 std::uint32_t bitsPerPixel(const PngImageInfo& info);
