@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -165,11 +166,6 @@ void DeflateDecoder::inflateStoredBlock() {
     bitPos_ = 8 * static_cast<std::uint64_t>(p + 4 + len);
 }
 
-void DeflateDecoder::buildFixedTrees() {
-    literalTree.build(fixedLiteralLengths(), MAX_CODE_LENGTH);
-    distanceTree.build(std::vector<std::uint32_t>(DISTANCE_SYMBOLS, 5), MAX_CODE_LENGTH);
-}
-
 void DeflateDecoder::readDynamicTrees() {
     if (!fieldFits(14)) return fail(INFLATE_DYNAMIC_HEADER_PAST_END);
     const std::size_t hlit = 257 + readBits(5);
@@ -218,44 +214,267 @@ void DeflateDecoder::readDynamicTrees() {
     if (errorCode == 0) errorCode = distanceTree.build(distanceLengths, MAX_CODE_LENGTH);
 }
 
-void DeflateDecoder::inflateCodedBlock(unsigned btype) {
-    if (btype == 1)
-        buildFixedTrees();
-    else
-        readDynamicTrees();
-    ByteVector& out = *out_;
+namespace {
 
-    while (errorCode == 0) {
-        const std::uint32_t symbol = readSymbol(literalTree);
-        if (errorCode != 0 || symbol == END_OF_BLOCK) return;
-        if (symbol < END_OF_BLOCK) {
-            if (outPos_ >= out.size()) out.resize((outPos_ + 1) * 2);
-            out[outPos_++] = static_cast<std::uint8_t>(symbol);
+// ---- Lookup tables ------------------------------------------------------------
+//
+// An entry is 0 where the walk over those bits does not end at a leaf within
+// LOOKUP_BITS bits (a longer code, or an empty branch): the exact path decides
+// there. Otherwise:
+//   bits 0-7    the code's length plus its extra bits, so that one shift by
+//               the entry's low six bits consumes both
+//   bits 8-11   the code's length in bits (1 to LOOKUP_BITS)
+//   bits 12-13  the kind of a literal/length symbol (Kind below)
+//   bit 15      set for a literal, so that the literal loop tests one bit
+//   bits 16-31  the literal byte, or the base length or distance
+enum Kind : std::uint32_t { LITERAL = 0, LENGTH = 1, END_OF_BLOCK_KIND = 2, SKIPPED = 3 };
+constexpr std::uint32_t LITERAL_FLAG = 1u << 15;
+
+constexpr std::uint32_t LOOKUP_MASK = (1u << LOOKUP_BITS) - 1;
+
+std::uint32_t makeEntry(std::uint32_t codeLength, std::uint32_t extraBits, Kind kind, std::uint32_t value) {
+    return (codeLength + extraBits) | codeLength << 8 | std::uint32_t{kind} << 12 | value << 16;
+}
+
+std::uint32_t literalEntry(std::uint32_t symbol, std::uint32_t codeLength) {
+    if (symbol < END_OF_BLOCK) return makeEntry(codeLength, 0, LITERAL, symbol) | LITERAL_FLAG;
+    if (symbol == END_OF_BLOCK) return makeEntry(codeLength, 0, END_OF_BLOCK_KIND, 0);
+    if (symbol > LAST_LENGTH_SYMBOL) return makeEntry(codeLength, 0, SKIPPED, 0);
+    return makeEntry(codeLength, LENGTH_EXTRA[symbol - 257], LENGTH, LENGTH_BASE[symbol - 257]);
+}
+
+std::uint32_t distanceEntry(std::uint32_t symbol, std::uint32_t codeLength) {
+    if (symbol > LAST_DISTANCE_SYMBOL) return 0;  // an error: the exact path reports it
+    return makeEntry(codeLength, DISTANCE_EXTRA[symbol], LITERAL, DISTANCE_BASE[symbol]);
+}
+
+// Follows the tree from `node`, reached after `depth` bits that read `prefix`,
+// and fills the entries of every leaf within LOOKUP_BITS bits. The steps are
+// those of the walk in readSymbol, so the table agrees with it even for the
+// odd trees that over-subscribed lengths leave.
+template <typename EntryFor>
+void fillLookup(const CodeTree& tree, LookupTable& table, EntryFor entryFor, std::uint32_t node, std::uint32_t depth,
+                std::uint32_t prefix) {
+    const std::uint32_t n = static_cast<std::uint32_t>(tree.nodes.size() / 2);
+    if (node >= n) return;
+    for (std::uint32_t bit = 0; bit < 2; ++bit) {
+        const std::uint32_t value = tree.nodes[2 * node + bit];
+        const std::uint32_t length = depth + 1;
+        const std::uint32_t code = prefix | bit << depth;
+        if (value < n) {
+            const std::uint32_t entry = entryFor(value, length);
+            for (std::uint32_t i = code; i < table.size(); i += 1u << length) table[i] = entry;
+        } else if (length < LOOKUP_BITS) {
+            fillLookup(tree, table, entryFor, value - n, length, code);
+        }
+    }
+}
+
+template <typename EntryFor>
+void deriveLookup(const CodeTree& tree, LookupTable& table, EntryFor entryFor) {
+    table.assign(std::size_t{1} << LOOKUP_BITS, 0);
+    fillLookup(tree, table, entryFor, 0, 0, 0);
+}
+
+struct FixedCode {
+    CodeTree literals;
+    CodeTree distances;
+    LookupTable literalLookup;
+    LookupTable distanceLookup;
+};
+
+// The fixed code never changes, so it is built once.
+const FixedCode& fixedCode() {
+    static const FixedCode code = [] {
+        FixedCode fixed;
+        fixed.literals.build(fixedLiteralLengths(), MAX_CODE_LENGTH);
+        fixed.distances.build(std::vector<std::uint32_t>(DISTANCE_SYMBOLS, 5), MAX_CODE_LENGTH);
+        deriveLookup(fixed.literals, fixed.literalLookup, literalEntry);
+        deriveLookup(fixed.distances, fixed.distanceLookup, distanceEntry);
+        return fixed;
+    }();
+    return code;
+}
+
+// Copies a match of `length` bytes from `distance` bytes back to `to` in whole
+// words. May write up to 32 bytes past the match (past the shortest one),
+// which later output overwrites; the caller keeps room for them.
+void copyMatchFast(std::uint8_t* to, std::size_t distance, std::size_t length) {
+    const std::uint8_t* from = to - distance;
+    if (distance >= 16) {
+        // Most matches are short: the first 32 bytes go without a loop branch.
+        std::memcpy(to, from, 16);
+        std::memcpy(to + 16, from + 16, 16);
+        for (std::size_t k = 32; k < length; k += 16) std::memcpy(to + k, from + k, 16);
+    } else if (distance >= 8) {
+        for (std::size_t k = 0; k < length; k += 8) std::memcpy(to + k, from + k, 8);
+    } else if (distance == 1) {
+        std::memset(to, *from, length);
+    } else {
+        // A short distance repeats a pattern: lay down its first eight bytes,
+        // then copy words from a whole number of periods back, at least eight.
+        for (std::size_t k = 0; k < 8; ++k) to[k] = from[k];
+        const std::size_t period = distance * ((8 + distance - 1) / distance);
+        for (std::size_t k = 8; k < length; k += 8) std::memcpy(to + k, to + k - period, 8);
+    }
+}
+
+// The extra bits behind the code of `entry` in `bits`.
+std::uint32_t extraValue(std::uint64_t bits, std::uint32_t entry) {
+    const std::uint32_t total = entry & 0xFF;
+    const std::uint32_t codeLength = (entry >> 8) & 15;
+    return static_cast<std::uint32_t>((bits & ((std::uint64_t{1} << total) - 1)) >> codeLength);
+}
+
+std::uint64_t loadLittleEndian64(const std::uint8_t* p) {
+    std::uint64_t value;
+    std::memcpy(&value, p, sizeof value);
+    if constexpr (std::endian::native == std::endian::big) value = __builtin_bswap64(value);
+    return value;
+}
+
+} // namespace
+
+void DeflateDecoder::inflateCodedBlock(unsigned btype) {
+    if (btype == 1) {
+        const FixedCode& fixed = fixedCode();
+        return decodeCodedData(fixed.literals, fixed.distances, fixed.literalLookup.data(),
+                               fixed.distanceLookup.data());
+    }
+    readDynamicTrees();
+    if (errorCode != 0) return;
+    deriveLookup(literalTree, literalLookup_, literalEntry);
+    deriveLookup(distanceTree, distanceLookup_, distanceEntry);
+    decodeCodedData(literalTree, distanceTree, literalLookup_.data(), distanceLookup_.data());
+}
+
+void DeflateDecoder::decodeCodedData(const CodeTree& literals, const CodeTree& distances,
+                                     const std::uint32_t* literalLookup, const std::uint32_t* distanceLookup) {
+    for (;;) {
+        if (decodeFast(literalLookup, distanceLookup)) return;  // the end of the block
+        if (!decodeSymbolExact(literals, distances)) return;
+    }
+}
+
+// Decodes symbols from the lookup tables while the data and the output room
+// allow. Returns true at the end of the block, false where the exact path has
+// to take over: then nothing of the current symbol has been consumed.
+//
+// The state lives in locals, so that the byte stores into the output do not
+// force it out of registers. `bitBuffer` holds `bitCount` unconsumed bits
+// (first bit lowest) of the data before `in`, and possibly some of the bits
+// that follow, which are the data's own bits too. The entry of the next symbol
+// is looked up as soon as its bits are known, ahead of the refill and the copy.
+bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::uint32_t* distanceLookup) {
+    if (dataLength_ < FAST_INPUT_MARGIN + 1 || out_->size() < FAST_OUTPUT_MARGIN) return false;
+    const std::uint8_t* in = data_ + (bitPos_ >> 3);
+    const std::uint8_t* const inLimit = data_ + dataLength_ - FAST_INPUT_MARGIN;
+    if (in >= inLimit) return false;
+    std::uint8_t* const out = out_->data();
+    const std::size_t outLimit = out_->size() - FAST_OUTPUT_MARGIN;
+    std::size_t pos = outPos_;
+    std::uint64_t bitBuffer = *in++ >> (bitPos_ & 7);  // the rest of the current byte
+    unsigned bitCount = 8 - (bitPos_ & 7);
+    bool endOfBlock = false;
+
+    // Tops the buffer up to at least 56 bits: enough for two literals, or for a
+    // length code with its extra bits and a distance code with its extra bits.
+    const auto refill = [&] {
+        bitBuffer |= loadLittleEndian64(in) << bitCount;
+        in += (63 - bitCount) >> 3;
+        bitCount |= 56;
+    };
+    // Consumes the code of `entry` and its extra bits.
+    const auto consume = [&](std::uint32_t entry) {
+        bitBuffer >>= entry & 63;
+        bitCount -= entry & 0xFF;
+    };
+    refill();
+    std::uint32_t entry = literalLookup[bitBuffer & LOOKUP_MASK];
+    while (in <= inLimit && pos <= outLimit) {
+        if ((entry & LITERAL_FLAG) != 0) {
+            consume(entry);
+            out[pos++] = static_cast<std::uint8_t>(entry >> 16);
+            entry = literalLookup[bitBuffer & LOOKUP_MASK];
+            if ((entry & LITERAL_FLAG) != 0) {
+                consume(entry);
+                out[pos++] = static_cast<std::uint8_t>(entry >> 16);
+                entry = literalLookup[bitBuffer & LOOKUP_MASK];
+            }
+            refill();
             continue;
         }
-        // Symbols 286 and 287 never occur in valid data; they are consumed
-        // without output, as the classic decoder does, so files that carry one
-        // still decode.
-        if (symbol > LAST_LENGTH_SYMBOL) continue;
+        if (entry == 0) break;
+        const Kind kind = static_cast<Kind>((entry >> 12) & 3);
+        if (kind != LENGTH) {
+            consume(entry);
+            if (kind == END_OF_BLOCK_KIND) {
+                endOfBlock = true;
+                break;
+            }
+            refill();  // after a skipped symbol
+            entry = literalLookup[bitBuffer & LOOKUP_MASK];
+            continue;
+        }
 
-        const std::uint32_t lengthIndex = symbol - 257;
-        if (!fieldFits(LENGTH_EXTRA[lengthIndex])) return fail(INFLATE_EXTRA_BITS_PAST_END);
-        const std::size_t length = LENGTH_BASE[lengthIndex] + readBits(LENGTH_EXTRA[lengthIndex]);
-
-        const std::uint32_t distanceSymbol = readSymbol(distanceTree);
-        if (errorCode != 0) return;
-        if (distanceSymbol > LAST_DISTANCE_SYMBOL) return fail(INFLATE_BAD_DISTANCE_SYMBOL);
-        if (!fieldFits(DISTANCE_EXTRA[distanceSymbol])) return fail(INFLATE_EXTRA_BITS_PAST_END);
-        const std::size_t distance = DISTANCE_BASE[distanceSymbol] + readBits(DISTANCE_EXTRA[distanceSymbol]);
-        if (distance > outPos_) return fail(INFLATE_DISTANCE_TOO_FAR);
-
-        copyMatch(length, distance);
+        const std::uint64_t beforeLength = bitBuffer;
+        const std::size_t length = (entry >> 16) + extraValue(beforeLength, entry);
+        consume(entry);
+        const std::uint32_t distanceEntry = distanceLookup[bitBuffer & LOOKUP_MASK];
+        const std::size_t distance = (distanceEntry >> 16) + extraValue(bitBuffer, distanceEntry);
+        if (distanceEntry == 0 || distance > pos) {
+            // The exact path reports these; it starts again at the length code.
+            bitCount += entry & 0xFF;
+            bitBuffer = beforeLength;
+            break;
+        }
+        consume(distanceEntry);
+        refill();
+        entry = literalLookup[bitBuffer & LOOKUP_MASK];
+        copyMatchFast(out + pos, distance, length);
+        pos += length;
     }
+    outPos_ = pos;
+    bitPos_ = 8 * static_cast<std::uint64_t>(in - data_) - bitCount;
+    return endOfBlock;
+}
+
+// Decodes one symbol, and the match it starts, bit by bit. Returns false at the
+// end of the block or on an error.
+bool DeflateDecoder::decodeSymbolExact(const CodeTree& literals, const CodeTree& distances) {
+    ByteVector& out = *out_;
+    const std::uint32_t symbol = readSymbol(literals);
+    if (errorCode != 0 || symbol == END_OF_BLOCK) return false;
+    if (symbol < END_OF_BLOCK) {
+        if (outPos_ >= out.size()) out.resize((outPos_ + 1) * 2);
+        out[outPos_++] = static_cast<std::uint8_t>(symbol);
+        return true;
+    }
+    // Symbols 286 and 287 never occur in valid data; they are consumed
+    // without output, as the classic decoder does, so files that carry one
+    // still decode.
+    if (symbol > LAST_LENGTH_SYMBOL) return true;
+
+    const std::uint32_t lengthIndex = symbol - 257;
+    if (!fieldFits(LENGTH_EXTRA[lengthIndex])) return fail(INFLATE_EXTRA_BITS_PAST_END), false;
+    const std::size_t length = LENGTH_BASE[lengthIndex] + readBits(LENGTH_EXTRA[lengthIndex]);
+
+    const std::uint32_t distanceSymbol = readSymbol(distances);
+    if (errorCode != 0) return false;
+    if (distanceSymbol > LAST_DISTANCE_SYMBOL) return fail(INFLATE_BAD_DISTANCE_SYMBOL), false;
+    if (!fieldFits(DISTANCE_EXTRA[distanceSymbol])) return fail(INFLATE_EXTRA_BITS_PAST_END), false;
+    const std::size_t distance = DISTANCE_BASE[distanceSymbol] + readBits(DISTANCE_EXTRA[distanceSymbol]);
+    if (distance > outPos_) return fail(INFLATE_DISTANCE_TOO_FAR), false;
+
+    if (outPos_ + length >= out.size()) out.resize((outPos_ + length) * 2);
+    copyMatch(length, distance);
+    return true;
 }
 
 // Byte by byte, so that a distance shorter than the length repeats the last bytes.
 void DeflateDecoder::copyMatch(std::size_t length, std::size_t distance) {
-    ByteVector& out = *out_;
-    if (outPos_ + length >= out.size()) out.resize((outPos_ + length) * 2);
-    for (std::size_t k = 0; k < length; ++k, ++outPos_) out[outPos_] = out[outPos_ - distance];
+    std::uint8_t* to = out_->data() + outPos_;
+    const std::uint8_t* from = to - distance;
+    for (std::size_t k = 0; k < length; ++k) to[k] = from[k];
+    outPos_ += length;
 }

@@ -2,12 +2,16 @@
 
 // DEFLATE (RFC 1951) decoding: stored, fixed-Huffman and dynamic-Huffman blocks.
 //
-// The decoder is deliberately direct: it reads one bit at a time, decodes each
-// Huffman code by walking a tree held in a flat table, and keeps the whole
-// output in one byte vector that doubles as the LZ77 history. Every malformed
-// input it detects ends decoding with one of the codes below; no bit at or
-// past the end of the data is ever read, and no byte before the start of the
-// output.
+// Two paths decode the same symbols. The exact path reads one bit at a time
+// and decodes each Huffman code by walking its tree; it alone decides every
+// error. The fast path, taken while at least FAST_INPUT_MARGIN bytes of data
+// and FAST_OUTPUT_MARGIN bytes of output room lie ahead, looks whole codes up
+// in tables derived from those very trees, and hands anything unusual (a code
+// longer than the table, an empty branch, a bad distance) to the exact path
+// before consuming a bit of it. So both paths agree on every input, valid or
+// not. The whole output lives in one byte vector that doubles as the LZ77
+// history. No bit at or past the end of the data is ever read, and no byte
+// before the start of the output.
 
 #include <cstddef>
 #include <cstdint>
@@ -49,6 +53,17 @@ struct CodeTree {
     unsigned build(const std::vector<std::uint32_t>& lengths, std::uint32_t maxLength);
 };
 
+// Codes of up to LOOKUP_BITS bits, looked up by the next LOOKUP_BITS bits of
+// the data (first bit lowest). Each entry holds what the tree walk would find
+// for those bits, ready for the fast path; see inflate.cpp for its layout.
+inline constexpr unsigned LOOKUP_BITS = 11;
+using LookupTable = std::vector<std::uint32_t>;
+
+// The fast path reads eight bytes at once, and writes a longest match of 258
+// bytes in words of up to 16 bytes, the first 32 bytes whatever the length.
+inline constexpr std::size_t FAST_INPUT_MARGIN = 8;
+inline constexpr std::size_t FAST_OUTPUT_MARGIN = 258 + 32;
+
 struct DeflateDecoder {
     unsigned errorCode = 0;
     CodeTree literalTree;    // 288 literal/length symbols
@@ -67,6 +82,8 @@ private:
     std::uint64_t bitPos_ = 0;           // bits consumed from the data
     std::size_t outPos_ = 0;             // bytes produced so far
     ByteVector* out_ = nullptr;
+    LookupTable literalLookup_;  // for literalTree and distanceTree after a dynamic header
+    LookupTable distanceLookup_;
 
     void fail(unsigned code);
     bool fieldFits(unsigned bits) const;
@@ -75,7 +92,10 @@ private:
 
     void inflateStoredBlock();
     void inflateCodedBlock(unsigned btype);
-    void buildFixedTrees();
     void readDynamicTrees();
+    void decodeCodedData(const CodeTree& literals, const CodeTree& distances, const std::uint32_t* literalLookup,
+                         const std::uint32_t* distanceLookup);
+    bool decodeFast(const std::uint32_t* literalLookup, const std::uint32_t* distanceLookup);
+    bool decodeSymbolExact(const CodeTree& literals, const CodeTree& distances);
     void copyMatch(std::size_t length, std::size_t distance);
 };
