@@ -166,6 +166,228 @@ void DeflateDecoder::inflateStoredBlock() {
     bitPos_ = 8 * static_cast<std::uint64_t>(p + 4 + len);
 }
 
+namespace {
+
+// ---- Lookup tables ------------------------------------------------------------
+//
+// An entry is 0 where the walk over those bits does not end at a leaf within
+// the table's bits, or a subtable's (a longer code, an empty branch): the exact path decides
+// there. Otherwise:
+//   bits 0-7    the code's length plus its extra bits, so that one shift by
+//               the entry's low six bits consumes both
+//   bits 8-11   the code's length in bits (1 to MAX_CODE_LENGTH)
+//   bits 12-13  the kind of a literal/length symbol (Kind below)
+//   bit 15      set for a literal, so that the literal loop tests one bit
+//   bits 16-31  the literal byte, or the base length or distance
+// A table is looked up by its first `bits` bits (LITERAL_LOOKUP_BITS or
+// DISTANCE_LOOKUP_BITS). Codes longer than that have their entries in a
+// subtable indexed by their remaining bits, up to MAX_CODE_LENGTH; the entry
+// of their first bits is then only SUBTABLE_FLAG and, in bits 16-31, where the
+// subtable starts.
+enum Kind : std::uint32_t { LITERAL = 0, LENGTH = 1, END_OF_BLOCK_KIND = 2, SKIPPED = 3 };
+constexpr std::uint32_t LITERAL_FLAG = 1u << 15;
+constexpr std::uint32_t SUBTABLE_FLAG = 1u << 14;
+
+
+std::uint32_t makeEntry(std::uint32_t codeLength, std::uint32_t extraBits, Kind kind, std::uint32_t value) {
+    return (codeLength + extraBits) | codeLength << 8 | std::uint32_t{kind} << 12 | value << 16;
+}
+
+std::uint32_t literalEntry(std::uint32_t symbol, std::uint32_t codeLength) {
+    if (symbol < END_OF_BLOCK) return makeEntry(codeLength, 0, LITERAL, symbol) | LITERAL_FLAG;
+    if (symbol == END_OF_BLOCK) return makeEntry(codeLength, 0, END_OF_BLOCK_KIND, 0);
+    if (symbol > LAST_LENGTH_SYMBOL) return makeEntry(codeLength, 0, SKIPPED, 0);
+    return makeEntry(codeLength, LENGTH_EXTRA[symbol - 257], LENGTH, LENGTH_BASE[symbol - 257]);
+}
+
+std::uint32_t distanceEntry(std::uint32_t symbol, std::uint32_t codeLength) {
+    if (symbol > LAST_DISTANCE_SYMBOL) return 0;  // an error: the exact path reports it
+    return makeEntry(codeLength, DISTANCE_EXTRA[symbol], LITERAL, DISTANCE_BASE[symbol]);
+}
+
+// Follows the tree from `node`, reached after `depth` bits that read `prefix`,
+// and fills the entries of every leaf within `Bits` bits. The steps are
+// those of the walk in readSymbol, so the table agrees with it even for the
+// odd trees that over-subscribed lengths leave.
+template <unsigned Bits, typename EntryFor>
+void fillLookup(const CodeTree& tree, LookupTable& table, EntryFor entryFor, std::uint32_t node, std::uint32_t depth,
+                std::uint32_t prefix) {
+    const std::uint32_t n = static_cast<std::uint32_t>(tree.nodes.size() / 2);
+    if (node >= n) return;
+    for (std::uint32_t bit = 0; bit < 2; ++bit) {
+        const std::uint32_t value = tree.nodes[2 * node + bit];
+        const std::uint32_t length = depth + 1;
+        const std::uint32_t code = prefix | bit << depth;
+        if (value < n) {
+            const std::uint32_t entry = entryFor(value, length);
+            for (std::uint32_t i = code; i < table.size(); i += 1u << length) table[i] = entry;
+        } else if (length < Bits) {
+            fillLookup<Bits>(tree, table, entryFor, value - n, length, code);
+        }
+    }
+}
+
+template <unsigned Bits, typename EntryFor>
+void deriveLookup(const CodeTree& tree, LookupTable& table, EntryFor entryFor) {
+    table.assign(std::size_t{1} << Bits, 0);
+    fillLookup<Bits>(tree, table, entryFor, 0, 0, 0);
+}
+
+// Whether the lengths are no more than a prefix code can have (the Kraft sum
+// is at most one). Then the tree is the plain code tree of the canonical code,
+// and tables can be filled from the code itself.
+bool isPrefixCode(const std::vector<std::uint32_t>& lengths) {
+    std::uint64_t kraft = 0;
+    for (const std::uint32_t length : lengths)
+        if (length != 0) kraft += std::uint64_t{1} << (MAX_CODE_LENGTH - length);
+    return kraft <= std::uint64_t{1} << MAX_CODE_LENGTH;
+}
+
+// The internal nodes, root included, of the tree of a prefix code: the
+// distinct proper prefixes of its codes. Left-aligned to MAX_CODE_LENGTH bits,
+// the codes longer than d bits fill one run of values from `shorter` (the room
+// of the codes of d bits or fewer) to `kraft`, so their d-bit prefixes form
+// one run too. CodeTree::build fails exactly when these exceed N - 1.
+std::uint64_t treeNodeCount(const std::vector<std::uint32_t>& lengths) {
+    std::array<std::uint64_t, MAX_CODE_LENGTH + 1> count{};
+    for (const std::uint32_t length : lengths) ++count[length];
+    std::uint64_t kraft = 0;
+    for (std::uint32_t length = 1; length <= MAX_CODE_LENGTH; ++length)
+        kraft += count[length] << (MAX_CODE_LENGTH - length);
+    std::uint64_t nodes = 0;
+    std::uint64_t shorter = 0;
+    for (std::uint32_t d = 0; d < MAX_CODE_LENGTH; ++d) {
+        if (d > 0) shorter += count[d] << (MAX_CODE_LENGTH - d);
+        const unsigned shift = MAX_CODE_LENGTH - d;
+        if (shorter < kraft) nodes += ((kraft - 1) >> shift) - (shorter >> shift) + 1;
+    }
+    return nodes;
+}
+
+std::uint32_t reverseBits(std::uint32_t code, std::uint32_t length) {
+    std::uint32_t reversed = 0;
+    for (std::uint32_t i = 0; i < length; ++i, code >>= 1) reversed = reversed << 1 | (code & 1);
+    return reversed;
+}
+
+// Fills the table of a prefix code from its canonical codes, the long ones in
+// subtables. Entries no code reaches stay 0, for the exact path.
+template <unsigned Bits, typename EntryFor>
+void fillFromCode(const std::vector<std::uint32_t>& lengths, LookupTable& table, EntryFor entryFor) {
+    std::array<std::uint32_t, MAX_CODE_LENGTH + 1> count{};
+    for (const std::uint32_t length : lengths) ++count[length];
+    count[0] = 0;
+    std::array<std::uint32_t, MAX_CODE_LENGTH + 1> nextCode{};
+    for (std::uint32_t bits = 1; bits <= MAX_CODE_LENGTH; ++bits)
+        nextCode[bits] = (nextCode[bits - 1] + count[bits - 1]) << 1;
+
+    constexpr unsigned SUBTABLE_BITS = MAX_CODE_LENGTH - Bits;
+    table.assign(std::size_t{1} << Bits, 0);
+    for (std::uint32_t symbol = 0; symbol < lengths.size(); ++symbol) {
+        const std::uint32_t length = lengths[symbol];
+        if (length == 0) continue;
+        const std::uint32_t code = reverseBits(nextCode[length]++, length);  // first bit lowest
+        const std::uint32_t entry = entryFor(symbol, length);
+        if (length <= Bits) {
+            for (std::uint32_t i = code; i < (1u << Bits); i += 1u << length) table[i] = entry;
+            continue;
+        }
+        std::uint32_t& head = table[code & ((1u << Bits) - 1)];
+        if (head == 0) {
+            head = SUBTABLE_FLAG | static_cast<std::uint32_t>(table.size()) << 16;
+            table.resize(table.size() + (std::size_t{1} << SUBTABLE_BITS), 0);
+        }
+        std::uint32_t* subtable = &table[head >> 16];
+        const std::uint32_t rest = length - Bits;
+        for (std::uint32_t i = code >> Bits; i < (1u << SUBTABLE_BITS); i += 1u << rest) subtable[i] = entry;
+    }
+}
+
+// Makes the table of a literal/length or distance code. A prefix code is
+// checked by counting and filled from its codes, and its tree is built only if
+// the exact path comes to need it; other lengths get their tree built now and
+// the table derived from it. Returns 0 or INFLATE_TREE_OVERFULL, as the build would.
+template <unsigned Bits, typename EntryFor>
+unsigned prepareCode(const std::vector<std::uint32_t>& lengths, CodeTree& tree, LookupTable& table,
+                     EntryFor entryFor, bool& treeDeferred) {
+    treeDeferred = isPrefixCode(lengths);
+    if (!treeDeferred) {
+        const unsigned code = tree.build(lengths, MAX_CODE_LENGTH);
+        if (code == 0) deriveLookup<Bits>(tree, table, entryFor);
+        return code;
+    }
+    if (treeNodeCount(lengths) > lengths.size() - 1) return INFLATE_TREE_OVERFULL;
+    fillFromCode<Bits>(lengths, table, entryFor);
+    return 0;
+}
+
+struct FixedCode {
+    CodeTree literals;
+    CodeTree distances;
+    LookupTable literalLookup;
+    LookupTable distanceLookup;
+};
+
+// The fixed code never changes, so it is built once.
+const FixedCode& fixedCode() {
+    static const FixedCode code = [] {
+        FixedCode fixed;
+        fixed.literals.build(fixedLiteralLengths(), MAX_CODE_LENGTH);
+        fixed.distances.build(std::vector<std::uint32_t>(DISTANCE_SYMBOLS, 5), MAX_CODE_LENGTH);
+        deriveLookup<LITERAL_LOOKUP_BITS>(fixed.literals, fixed.literalLookup, literalEntry);
+        deriveLookup<DISTANCE_LOOKUP_BITS>(fixed.distances, fixed.distanceLookup, distanceEntry);
+        return fixed;
+    }();
+    return code;
+}
+
+// Copies a match of `length` bytes from `distance` bytes back to `to` in whole
+// words. May write up to 32 bytes past the match (past the shortest one),
+// which later output overwrites; the caller keeps room for them.
+void copyMatchFast(std::uint8_t* to, std::size_t distance, std::size_t length) {
+    const std::uint8_t* from = to - distance;
+    if (distance >= 16) {
+        // Most matches are short: the first 32 bytes go without a loop branch.
+        std::memcpy(to, from, 16);
+        std::memcpy(to + 16, from + 16, 16);
+        for (std::size_t k = 32; k < length; k += 16) std::memcpy(to + k, from + k, 16);
+    } else if (distance >= 8) {
+        for (std::size_t k = 0; k < length; k += 8) std::memcpy(to + k, from + k, 8);
+    } else if (distance == 1) {
+        std::memset(to, *from, length);
+    } else {
+        // A short distance repeats a pattern: lay down its first eight bytes,
+        // then copy words from a whole number of periods back, at least eight.
+        for (std::size_t k = 0; k < 8; ++k) to[k] = from[k];
+        const std::size_t period = distance * ((8 + distance - 1) / distance);
+        for (std::size_t k = 8; k < length; k += 8) std::memcpy(to + k, to + k - period, 8);
+    }
+}
+
+// The entry for the code at the start of `bits`, through its subtable for a long code.
+template <unsigned Bits>
+std::uint32_t lookUp(const std::uint32_t* table, std::uint64_t bits) {
+    const std::uint32_t entry = table[bits & ((1u << Bits) - 1)];
+    if ((entry & SUBTABLE_FLAG) == 0) return entry;
+    return table[(entry >> 16) + ((bits >> Bits) & ((1u << (MAX_CODE_LENGTH - Bits)) - 1))];
+}
+
+// The extra bits behind the code of `entry` in `bits`.
+std::uint32_t extraValue(std::uint64_t bits, std::uint32_t entry) {
+    const std::uint32_t total = entry & 0xFF;
+    const std::uint32_t codeLength = (entry >> 8) & 15;
+    return static_cast<std::uint32_t>((bits & ((std::uint64_t{1} << total) - 1)) >> codeLength);
+}
+
+std::uint64_t loadLittleEndian64(const std::uint8_t* p) {
+    std::uint64_t value;
+    std::memcpy(&value, p, sizeof value);
+    if constexpr (std::endian::native == std::endian::big) value = __builtin_bswap64(value);
+    return value;
+}
+
+} // namespace
+
 void DeflateDecoder::readDynamicTrees() {
     if (!fieldFits(14)) return fail(INFLATE_DYNAMIC_HEADER_PAST_END);
     const std::size_t hlit = 257 + readBits(5);
@@ -204,138 +426,26 @@ void DeflateDecoder::readDynamicTrees() {
         }
     }
 
-    std::vector<std::uint32_t> literalLengths(LITERAL_SYMBOLS, 0);
-    std::vector<std::uint32_t> distanceLengths(DISTANCE_SYMBOLS, 0);
-    std::copy(lengths.begin(), lengths.begin() + static_cast<std::ptrdiff_t>(hlit), literalLengths.begin());
-    std::copy(lengths.begin() + static_cast<std::ptrdiff_t>(hlit), lengths.end(), distanceLengths.begin());
-    if (literalLengths[END_OF_BLOCK] == 0) return fail(INFLATE_NO_END_OF_BLOCK);
+    literalLengths_.assign(LITERAL_SYMBOLS, 0);
+    distanceLengths_.assign(DISTANCE_SYMBOLS, 0);
+    std::copy(lengths.begin(), lengths.begin() + static_cast<std::ptrdiff_t>(hlit), literalLengths_.begin());
+    std::copy(lengths.begin() + static_cast<std::ptrdiff_t>(hlit), lengths.end(), distanceLengths_.begin());
+    if (literalLengths_[END_OF_BLOCK] == 0) return fail(INFLATE_NO_END_OF_BLOCK);
 
-    errorCode = literalTree.build(literalLengths, MAX_CODE_LENGTH);
-    if (errorCode == 0) errorCode = distanceTree.build(distanceLengths, MAX_CODE_LENGTH);
+    errorCode = prepareCode<LITERAL_LOOKUP_BITS>(literalLengths_, literalTree, literalLookup_, literalEntry, literalTreeDeferred_);
+    if (errorCode == 0)
+        errorCode = prepareCode<DISTANCE_LOOKUP_BITS>(distanceLengths_, distanceTree, distanceLookup_, distanceEntry, distanceTreeDeferred_);
 }
 
-namespace {
-
-// ---- Lookup tables ------------------------------------------------------------
-//
-// An entry is 0 where the walk over those bits does not end at a leaf within
-// LOOKUP_BITS bits (a longer code, or an empty branch): the exact path decides
-// there. Otherwise:
-//   bits 0-7    the code's length plus its extra bits, so that one shift by
-//               the entry's low six bits consumes both
-//   bits 8-11   the code's length in bits (1 to LOOKUP_BITS)
-//   bits 12-13  the kind of a literal/length symbol (Kind below)
-//   bit 15      set for a literal, so that the literal loop tests one bit
-//   bits 16-31  the literal byte, or the base length or distance
-enum Kind : std::uint32_t { LITERAL = 0, LENGTH = 1, END_OF_BLOCK_KIND = 2, SKIPPED = 3 };
-constexpr std::uint32_t LITERAL_FLAG = 1u << 15;
-
-constexpr std::uint32_t LOOKUP_MASK = (1u << LOOKUP_BITS) - 1;
-
-std::uint32_t makeEntry(std::uint32_t codeLength, std::uint32_t extraBits, Kind kind, std::uint32_t value) {
-    return (codeLength + extraBits) | codeLength << 8 | std::uint32_t{kind} << 12 | value << 16;
+// Builds the trees whose building prepareCode put off; the build cannot fail then.
+void DeflateDecoder::buildDeferredTrees() {
+    if (literalTreeDeferred_) literalTree.build(literalLengths_, MAX_CODE_LENGTH);
+    if (distanceTreeDeferred_) distanceTree.build(distanceLengths_, MAX_CODE_LENGTH);
+    literalTreeDeferred_ = distanceTreeDeferred_ = false;
 }
-
-std::uint32_t literalEntry(std::uint32_t symbol, std::uint32_t codeLength) {
-    if (symbol < END_OF_BLOCK) return makeEntry(codeLength, 0, LITERAL, symbol) | LITERAL_FLAG;
-    if (symbol == END_OF_BLOCK) return makeEntry(codeLength, 0, END_OF_BLOCK_KIND, 0);
-    if (symbol > LAST_LENGTH_SYMBOL) return makeEntry(codeLength, 0, SKIPPED, 0);
-    return makeEntry(codeLength, LENGTH_EXTRA[symbol - 257], LENGTH, LENGTH_BASE[symbol - 257]);
-}
-
-std::uint32_t distanceEntry(std::uint32_t symbol, std::uint32_t codeLength) {
-    if (symbol > LAST_DISTANCE_SYMBOL) return 0;  // an error: the exact path reports it
-    return makeEntry(codeLength, DISTANCE_EXTRA[symbol], LITERAL, DISTANCE_BASE[symbol]);
-}
-
-// Follows the tree from `node`, reached after `depth` bits that read `prefix`,
-// and fills the entries of every leaf within LOOKUP_BITS bits. The steps are
-// those of the walk in readSymbol, so the table agrees with it even for the
-// odd trees that over-subscribed lengths leave.
-template <typename EntryFor>
-void fillLookup(const CodeTree& tree, LookupTable& table, EntryFor entryFor, std::uint32_t node, std::uint32_t depth,
-                std::uint32_t prefix) {
-    const std::uint32_t n = static_cast<std::uint32_t>(tree.nodes.size() / 2);
-    if (node >= n) return;
-    for (std::uint32_t bit = 0; bit < 2; ++bit) {
-        const std::uint32_t value = tree.nodes[2 * node + bit];
-        const std::uint32_t length = depth + 1;
-        const std::uint32_t code = prefix | bit << depth;
-        if (value < n) {
-            const std::uint32_t entry = entryFor(value, length);
-            for (std::uint32_t i = code; i < table.size(); i += 1u << length) table[i] = entry;
-        } else if (length < LOOKUP_BITS) {
-            fillLookup(tree, table, entryFor, value - n, length, code);
-        }
-    }
-}
-
-template <typename EntryFor>
-void deriveLookup(const CodeTree& tree, LookupTable& table, EntryFor entryFor) {
-    table.assign(std::size_t{1} << LOOKUP_BITS, 0);
-    fillLookup(tree, table, entryFor, 0, 0, 0);
-}
-
-struct FixedCode {
-    CodeTree literals;
-    CodeTree distances;
-    LookupTable literalLookup;
-    LookupTable distanceLookup;
-};
-
-// The fixed code never changes, so it is built once.
-const FixedCode& fixedCode() {
-    static const FixedCode code = [] {
-        FixedCode fixed;
-        fixed.literals.build(fixedLiteralLengths(), MAX_CODE_LENGTH);
-        fixed.distances.build(std::vector<std::uint32_t>(DISTANCE_SYMBOLS, 5), MAX_CODE_LENGTH);
-        deriveLookup(fixed.literals, fixed.literalLookup, literalEntry);
-        deriveLookup(fixed.distances, fixed.distanceLookup, distanceEntry);
-        return fixed;
-    }();
-    return code;
-}
-
-// Copies a match of `length` bytes from `distance` bytes back to `to` in whole
-// words. May write up to 32 bytes past the match (past the shortest one),
-// which later output overwrites; the caller keeps room for them.
-void copyMatchFast(std::uint8_t* to, std::size_t distance, std::size_t length) {
-    const std::uint8_t* from = to - distance;
-    if (distance >= 16) {
-        // Most matches are short: the first 32 bytes go without a loop branch.
-        std::memcpy(to, from, 16);
-        std::memcpy(to + 16, from + 16, 16);
-        for (std::size_t k = 32; k < length; k += 16) std::memcpy(to + k, from + k, 16);
-    } else if (distance >= 8) {
-        for (std::size_t k = 0; k < length; k += 8) std::memcpy(to + k, from + k, 8);
-    } else if (distance == 1) {
-        std::memset(to, *from, length);
-    } else {
-        // A short distance repeats a pattern: lay down its first eight bytes,
-        // then copy words from a whole number of periods back, at least eight.
-        for (std::size_t k = 0; k < 8; ++k) to[k] = from[k];
-        const std::size_t period = distance * ((8 + distance - 1) / distance);
-        for (std::size_t k = 8; k < length; k += 8) std::memcpy(to + k, to + k - period, 8);
-    }
-}
-
-// The extra bits behind the code of `entry` in `bits`.
-std::uint32_t extraValue(std::uint64_t bits, std::uint32_t entry) {
-    const std::uint32_t total = entry & 0xFF;
-    const std::uint32_t codeLength = (entry >> 8) & 15;
-    return static_cast<std::uint32_t>((bits & ((std::uint64_t{1} << total) - 1)) >> codeLength);
-}
-
-std::uint64_t loadLittleEndian64(const std::uint8_t* p) {
-    std::uint64_t value;
-    std::memcpy(&value, p, sizeof value);
-    if constexpr (std::endian::native == std::endian::big) value = __builtin_bswap64(value);
-    return value;
-}
-
-} // namespace
 
 void DeflateDecoder::inflateCodedBlock(unsigned btype) {
+    literalTreeDeferred_ = distanceTreeDeferred_ = false;
     if (btype == 1) {
         const FixedCode& fixed = fixedCode();
         return decodeCodedData(fixed.literals, fixed.distances, fixed.literalLookup.data(),
@@ -343,8 +453,6 @@ void DeflateDecoder::inflateCodedBlock(unsigned btype) {
     }
     readDynamicTrees();
     if (errorCode != 0) return;
-    deriveLookup(literalTree, literalLookup_, literalEntry);
-    deriveLookup(distanceTree, distanceLookup_, distanceEntry);
     decodeCodedData(literalTree, distanceTree, literalLookup_.data(), distanceLookup_.data());
 }
 
@@ -377,8 +485,9 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
     unsigned bitCount = 8 - (bitPos_ & 7);
     bool endOfBlock = false;
 
-    // Tops the buffer up to at least 56 bits: enough for two literals, or for a
-    // length code with its extra bits and a distance code with its extra bits.
+    // Tops the buffer up to at least 56 bits: enough for two literals and the
+    // code after them (15 bits each at most), or for a length code and a
+    // distance code with their extra bits (48).
     const auto refill = [&] {
         bitBuffer |= loadLittleEndian64(in) << bitCount;
         in += (63 - bitCount) >> 3;
@@ -390,16 +499,16 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
         bitCount -= entry & 0xFF;
     };
     refill();
-    std::uint32_t entry = literalLookup[bitBuffer & LOOKUP_MASK];
+    std::uint32_t entry = lookUp<LITERAL_LOOKUP_BITS>(literalLookup, bitBuffer);
     while (in <= inLimit && pos <= outLimit) {
         if ((entry & LITERAL_FLAG) != 0) {
             consume(entry);
             out[pos++] = static_cast<std::uint8_t>(entry >> 16);
-            entry = literalLookup[bitBuffer & LOOKUP_MASK];
+            entry = lookUp<LITERAL_LOOKUP_BITS>(literalLookup, bitBuffer);
             if ((entry & LITERAL_FLAG) != 0) {
                 consume(entry);
                 out[pos++] = static_cast<std::uint8_t>(entry >> 16);
-                entry = literalLookup[bitBuffer & LOOKUP_MASK];
+                entry = lookUp<LITERAL_LOOKUP_BITS>(literalLookup, bitBuffer);
             }
             refill();
             continue;
@@ -413,14 +522,14 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
                 break;
             }
             refill();  // after a skipped symbol
-            entry = literalLookup[bitBuffer & LOOKUP_MASK];
+            entry = lookUp<LITERAL_LOOKUP_BITS>(literalLookup, bitBuffer);
             continue;
         }
 
         const std::uint64_t beforeLength = bitBuffer;
         const std::size_t length = (entry >> 16) + extraValue(beforeLength, entry);
         consume(entry);
-        const std::uint32_t distanceEntry = distanceLookup[bitBuffer & LOOKUP_MASK];
+        const std::uint32_t distanceEntry = lookUp<DISTANCE_LOOKUP_BITS>(distanceLookup, bitBuffer);
         const std::size_t distance = (distanceEntry >> 16) + extraValue(bitBuffer, distanceEntry);
         if (distanceEntry == 0 || distance > pos) {
             // The exact path reports these; it starts again at the length code.
@@ -430,7 +539,7 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
         }
         consume(distanceEntry);
         refill();
-        entry = literalLookup[bitBuffer & LOOKUP_MASK];
+        entry = lookUp<LITERAL_LOOKUP_BITS>(literalLookup, bitBuffer);
         copyMatchFast(out + pos, distance, length);
         pos += length;
     }
@@ -442,6 +551,7 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
 // Decodes one symbol, and the match it starts, bit by bit. Returns false at the
 // end of the block or on an error.
 bool DeflateDecoder::decodeSymbolExact(const CodeTree& literals, const CodeTree& distances) {
+    buildDeferredTrees();
     ByteVector& out = *out_;
     const std::uint32_t symbol = readSymbol(literals);
     if (errorCode != 0 || symbol == END_OF_BLOCK) return false;

@@ -53,10 +53,12 @@ struct CodeTree {
     unsigned build(const std::vector<std::uint32_t>& lengths, std::uint32_t maxLength);
 };
 
-// Codes of up to LOOKUP_BITS bits, looked up by the next LOOKUP_BITS bits of
-// the data (first bit lowest). Each entry holds what the tree walk would find
-// for those bits, ready for the fast path; see inflate.cpp for its layout.
-inline constexpr unsigned LOOKUP_BITS = 11;
+// Codes are looked up by the next few bits of the data (first bit lowest),
+// longer ones through a second, smaller table. Each entry holds what the tree
+// walk would find for those bits, ready for the fast path; see inflate.cpp
+// for its layout. Distance codes are fewer, and their table smaller.
+inline constexpr unsigned LITERAL_LOOKUP_BITS = 11;
+inline constexpr unsigned DISTANCE_LOOKUP_BITS = 8;
 using LookupTable = std::vector<std::uint32_t>;
 
 // The fast path reads eight bytes at once, and writes a longest match of 258
@@ -82,8 +84,14 @@ private:
     std::uint64_t bitPos_ = 0;           // bits consumed from the data
     std::size_t outPos_ = 0;             // bytes produced so far
     ByteVector* out_ = nullptr;
-    LookupTable literalLookup_;  // for literalTree and distanceTree after a dynamic header
+    // The code of the current dynamic block: its lengths, its lookup tables,
+    // and whether its trees are still to be built.
+    std::vector<std::uint32_t> literalLengths_;
+    std::vector<std::uint32_t> distanceLengths_;
+    LookupTable literalLookup_;
     LookupTable distanceLookup_;
+    bool literalTreeDeferred_ = false;
+    bool distanceTreeDeferred_ = false;
 
     void fail(unsigned code);
     bool fieldFits(unsigned bits) const;
@@ -93,6 +101,7 @@ private:
     void inflateStoredBlock();
     void inflateCodedBlock(unsigned btype);
     void readDynamicTrees();
+    void buildDeferredTrees();
     void decodeCodedData(const CodeTree& literals, const CodeTree& distances, const std::uint32_t* literalLookup,
                          const std::uint32_t* distanceLookup);
     bool decodeFast(const std::uint32_t* literalLookup, const std::uint32_t* distanceLookup);

@@ -2,6 +2,7 @@
 
 // Builds DEFLATE data by hand: fields go in least significant bit first, Huffman codes most significant bit first.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -33,7 +34,9 @@ private:
 
 // A zlib stream for decompressZlibStream: the header 78 01 (deflate, 32 KiB window), then `deflate`, no trailer.
 inline ByteVector zlibWrap(const ByteVector& deflate) {
-    ByteVector stream = {0x78, 0x01};
-    stream.insert(stream.end(), deflate.begin(), deflate.end());
+    ByteVector stream(2 + deflate.size());
+    stream[0] = 0x78;
+    stream[1] = 0x01;
+    std::copy(deflate.begin(), deflate.end(), stream.begin() + 2);
     return stream;
 }
