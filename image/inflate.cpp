@@ -176,33 +176,34 @@ namespace {
 //   bits 0-7    the code's length plus its extra bits, so that one shift by
 //               the entry's low six bits consumes both
 //   bits 8-11   the code's length in bits (1 to MAX_CODE_LENGTH)
-//   bits 12-13  the kind of a literal/length symbol (Kind below)
-//   bit 15      set for a literal, so that the literal loop tests one bit
+//   bits 12-15  what a literal/length symbol is, one flag each, so that the
+//               loop tells the common cases apart with one test each; a
+//               symbol never used in valid data (286, 287) has none
 //   bits 16-31  the literal byte, or the base length or distance
 // A table is looked up by its first `bits` bits (LITERAL_LOOKUP_BITS or
 // DISTANCE_LOOKUP_BITS). Codes longer than that have their entries in a
 // subtable indexed by their remaining bits, up to MAX_CODE_LENGTH; the entry
 // of their first bits is then only SUBTABLE_FLAG and, in bits 16-31, where the
 // subtable starts.
-enum Kind : std::uint32_t { LITERAL = 0, LENGTH = 1, END_OF_BLOCK_KIND = 2, SKIPPED = 3 };
-constexpr std::uint32_t LITERAL_FLAG = 1u << 15;
+constexpr std::uint32_t END_OF_BLOCK_FLAG = 1u << 12;
+constexpr std::uint32_t LENGTH_FLAG = 1u << 13;
 constexpr std::uint32_t SUBTABLE_FLAG = 1u << 14;
+constexpr std::uint32_t LITERAL_FLAG = 1u << 15;
 
-
-std::uint32_t makeEntry(std::uint32_t codeLength, std::uint32_t extraBits, Kind kind, std::uint32_t value) {
-    return (codeLength + extraBits) | codeLength << 8 | std::uint32_t{kind} << 12 | value << 16;
+std::uint32_t makeEntry(std::uint32_t codeLength, std::uint32_t extraBits, std::uint32_t flags, std::uint32_t value) {
+    return (codeLength + extraBits) | codeLength << 8 | flags | value << 16;
 }
 
 std::uint32_t literalEntry(std::uint32_t symbol, std::uint32_t codeLength) {
-    if (symbol < END_OF_BLOCK) return makeEntry(codeLength, 0, LITERAL, symbol) | LITERAL_FLAG;
-    if (symbol == END_OF_BLOCK) return makeEntry(codeLength, 0, END_OF_BLOCK_KIND, 0);
-    if (symbol > LAST_LENGTH_SYMBOL) return makeEntry(codeLength, 0, SKIPPED, 0);
-    return makeEntry(codeLength, LENGTH_EXTRA[symbol - 257], LENGTH, LENGTH_BASE[symbol - 257]);
+    if (symbol < END_OF_BLOCK) return makeEntry(codeLength, 0, LITERAL_FLAG, symbol);
+    if (symbol == END_OF_BLOCK) return makeEntry(codeLength, 0, END_OF_BLOCK_FLAG, 0);
+    if (symbol > LAST_LENGTH_SYMBOL) return makeEntry(codeLength, 0, 0, 0);
+    return makeEntry(codeLength, LENGTH_EXTRA[symbol - 257], LENGTH_FLAG, LENGTH_BASE[symbol - 257]);
 }
 
 std::uint32_t distanceEntry(std::uint32_t symbol, std::uint32_t codeLength) {
     if (symbol > LAST_DISTANCE_SYMBOL) return 0;  // an error: the exact path reports it
-    return makeEntry(codeLength, DISTANCE_EXTRA[symbol], LITERAL, DISTANCE_BASE[symbol]);
+    return makeEntry(codeLength, DISTANCE_EXTRA[symbol], 0, DISTANCE_BASE[symbol]);
 }
 
 // Follows the tree from `node`, reached after `depth` bits that read `prefix`,
@@ -513,11 +514,10 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
             refill();
             continue;
         }
-        if (entry == 0) break;
-        const Kind kind = static_cast<Kind>((entry >> 12) & 3);
-        if (kind != LENGTH) {
+        if ((entry & LENGTH_FLAG) == 0) {
+            if (entry == 0) break;
             consume(entry);
-            if (kind == END_OF_BLOCK_KIND) {
+            if ((entry & END_OF_BLOCK_FLAG) != 0) {
                 endOfBlock = true;
                 break;
             }

@@ -57,7 +57,7 @@ struct CodeTree {
 // longer ones through a second, smaller table. Each entry holds what the tree
 // walk would find for those bits, ready for the fast path; see inflate.cpp
 // for its layout. Distance codes are fewer, and their table smaller.
-inline constexpr unsigned LITERAL_LOOKUP_BITS = 11;
+inline constexpr unsigned LITERAL_LOOKUP_BITS = 10;
 inline constexpr unsigned DISTANCE_LOOKUP_BITS = 8;
 using LookupTable = std::vector<std::uint32_t>;
 

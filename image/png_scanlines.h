@@ -2,8 +2,9 @@
 
 // The scanline stage of PNG decoding: undoing the filters row by row, in place
 // in the decompressed data, and converting each row's samples straight into the
-// 8-bit RGBA pixels, scattered to their places for the Adam7 passes. No raw
-// image is kept between the two: the peak is the scanline data and the pixels.
+// 8-bit RGBA pixels, scattered to their places for the Adam7 passes (8-bit RGBA
+// rows are reconstructed straight into the pixels). No raw image is kept
+// between the two: the peak is the scanline data and the pixels.
 //
 // The results are those of the plain order (rebuild the whole raw image, then
 // convert it): every filter type is checked before any pixel is written, so a
@@ -14,11 +15,11 @@
 
 #include "image/png_decoder.h"
 
-// Undoes filter `filterType` (0 to 4) on the `length` bytes at `line`, in
-// place; `previous` is the reconstructed row above, or null for the first row
-// of an image or pass.
-void reconstructScanline(std::uint8_t* line, const std::uint8_t* previous, std::size_t pixelByteWidth,
-                         std::uint32_t filterType, std::size_t length);
+// Undoes filter `filterType` (0 to 4) on the `length` bytes at `from`, writing
+// them to `to`, which may be `from` itself; `previous` is the reconstructed
+// row above, or null for the first row of an image or pass.
+void reconstructScanline(std::uint8_t* to, const std::uint8_t* from, const std::uint8_t* previous,
+                         std::size_t pixelByteWidth, std::uint32_t filterType, std::size_t length);
 
 std::uint8_t paethPredictor(int a, int b, int c);
 
