@@ -293,12 +293,12 @@ void fillFromCode(const std::vector<std::uint32_t>& lengths, LookupTable& table,
             for (std::uint32_t i = code; i < (1u << Bits); i += 1u << length) table[i] = entry;
             continue;
         }
-        std::uint32_t& head = table[code & ((1u << Bits) - 1)];
-        if (head == 0) {
-            head = SUBTABLE_FLAG | static_cast<std::uint32_t>(table.size()) << 16;
+        const std::uint32_t head = code & ((1u << Bits) - 1);
+        if (table[head] == 0) {  // the first long code under this head: a new subtable
+            table[head] = SUBTABLE_FLAG | static_cast<std::uint32_t>(table.size()) << 16;
             table.resize(table.size() + (std::size_t{1} << SUBTABLE_BITS), 0);
         }
-        std::uint32_t* subtable = &table[head >> 16];
+        std::uint32_t* subtable = &table[table[head] >> 16];
         const std::uint32_t rest = length - Bits;
         for (std::uint32_t i = code >> Bits; i < (1u << SUBTABLE_BITS); i += 1u << rest) subtable[i] = entry;
     }
