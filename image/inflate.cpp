@@ -359,8 +359,9 @@ void copyMatchFast(std::uint8_t* to, std::size_t distance, std::size_t length) {
     } else {
         // A short distance repeats a pattern: lay down its first eight bytes,
         // then copy words from a whole number of periods back, at least eight.
+        static constexpr std::uint8_t PERIOD[8] = {0, 8, 8, 9, 8, 10, 12, 14};  // the first multiple from 8
         for (std::size_t k = 0; k < 8; ++k) to[k] = from[k];
-        const std::size_t period = distance * ((8 + distance - 1) / distance);
+        const std::size_t period = PERIOD[distance];
         for (std::size_t k = 8; k < length; k += 8) std::memcpy(to + k, to + k - period, 8);
     }
 }
@@ -400,6 +401,8 @@ void DeflateDecoder::readDynamicTrees() {
     for (std::size_t i = 0; i < hclen; ++i) codeLengthLengths[CODE_LENGTH_ORDER[i]] = readBits(3);
     errorCode = codeLengthTree.build(codeLengthLengths, 7);
     if (errorCode != 0) return;
+    deriveLookup<CODE_LENGTH_LOOKUP_BITS>(codeLengthTree, codeLengthLookup_,
+                                          [](std::uint32_t symbol, std::uint32_t length) { return length | symbol << 16; });
 
     // Literal/length and distance lengths form one sequence, so that a repeat
     // crosses from the last literal/length length into the first distance one.
@@ -407,7 +410,7 @@ void DeflateDecoder::readDynamicTrees() {
     std::vector<std::uint32_t> lengths(places, 0);
     std::size_t i = 0;
     while (i < places) {
-        const std::uint32_t symbol = readSymbol(codeLengthTree);
+        const std::uint32_t symbol = readCodeLengthSymbol();
         if (errorCode != 0) return;
         if (symbol < 16) {
             lengths[i++] = symbol;
@@ -436,6 +439,16 @@ void DeflateDecoder::readDynamicTrees() {
     errorCode = prepareCode<LITERAL_LOOKUP_BITS>(literalLengths_, literalTree, literalLookup_, literalEntry, literalTreeDeferred_);
     if (errorCode == 0)
         errorCode = prepareCode<DISTANCE_LOOKUP_BITS>(distanceLengths_, distanceTree, distanceLookup_, distanceEntry, distanceTreeDeferred_);
+}
+
+// A code-length symbol, from the table while the data lasts well beyond it.
+std::uint32_t DeflateDecoder::readCodeLengthSymbol() {
+    if ((bitPos_ >> 3) + FAST_INPUT_MARGIN > dataLength_) return readSymbol(codeLengthTree);
+    const std::uint64_t bits = loadLittleEndian64(data_ + (bitPos_ >> 3)) >> (bitPos_ & 7);
+    const std::uint32_t entry = codeLengthLookup_[bits & ((1u << CODE_LENGTH_LOOKUP_BITS) - 1)];
+    if (entry == 0) return readSymbol(codeLengthTree);
+    bitPos_ += entry & 0xFF;
+    return entry >> 16;
 }
 
 // Builds the trees whose building prepareCode put off; the build cannot fail then.

@@ -59,6 +59,7 @@ struct CodeTree {
 // for its layout. Distance codes are fewer, and their table smaller.
 inline constexpr unsigned LITERAL_LOOKUP_BITS = 10;
 inline constexpr unsigned DISTANCE_LOOKUP_BITS = 8;
+inline constexpr unsigned CODE_LENGTH_LOOKUP_BITS = 7;  // the longest code-length code
 using LookupTable = std::vector<std::uint32_t>;
 
 // The fast path reads eight bytes at once, and writes a longest match of 258
@@ -90,6 +91,7 @@ private:
     std::vector<std::uint32_t> distanceLengths_;
     LookupTable literalLookup_;
     LookupTable distanceLookup_;
+    LookupTable codeLengthLookup_;
     bool literalTreeDeferred_ = false;
     bool distanceTreeDeferred_ = false;
 
@@ -101,6 +103,7 @@ private:
     void inflateStoredBlock();
     void inflateCodedBlock(unsigned btype);
     void readDynamicTrees();
+    std::uint32_t readCodeLengthSymbol();
     void buildDeferredTrees();
     void decodeCodedData(const CodeTree& literals, const CodeTree& distances, const std::uint32_t* literalLookup,
                          const std::uint32_t* distanceLookup);
