@@ -171,8 +171,8 @@ namespace {
 // ---- Lookup tables ------------------------------------------------------------
 //
 // An entry is 0 where the walk over those bits does not end at a leaf within
-// the table's bits, or a subtable's (a longer code, an empty branch): the exact path decides
-// there. Otherwise:
+// the table's bits, or its subtable's (an empty branch, a code too long for
+// the tables): the exact path decides there. Otherwise:
 //   bits 0-7    the code's length plus its extra bits, so that one shift by
 //               the entry's low six bits consumes both
 //   bits 8-11   the code's length in bits (1 to MAX_CODE_LENGTH)
@@ -401,8 +401,8 @@ void DeflateDecoder::readDynamicTrees() {
     for (std::size_t i = 0; i < hclen; ++i) codeLengthLengths[CODE_LENGTH_ORDER[i]] = readBits(3);
     errorCode = codeLengthTree.build(codeLengthLengths, 7);
     if (errorCode != 0) return;
-    deriveLookup<CODE_LENGTH_LOOKUP_BITS>(codeLengthTree, codeLengthLookup_,
-                                          [](std::uint32_t symbol, std::uint32_t length) { return length | symbol << 16; });
+    const auto codeLengthEntry = [](std::uint32_t symbol, std::uint32_t length) { return length | symbol << 16; };
+    deriveLookup<CODE_LENGTH_LOOKUP_BITS>(codeLengthTree, codeLengthLookup_, codeLengthEntry);
 
     // Literal/length and distance lengths form one sequence, so that a repeat
     // crosses from the last literal/length length into the first distance one.
@@ -436,9 +436,11 @@ void DeflateDecoder::readDynamicTrees() {
     std::copy(lengths.begin() + static_cast<std::ptrdiff_t>(hlit), lengths.end(), distanceLengths_.begin());
     if (literalLengths_[END_OF_BLOCK] == 0) return fail(INFLATE_NO_END_OF_BLOCK);
 
-    errorCode = prepareCode<LITERAL_LOOKUP_BITS>(literalLengths_, literalTree, literalLookup_, literalEntry, literalTreeDeferred_);
-    if (errorCode == 0)
-        errorCode = prepareCode<DISTANCE_LOOKUP_BITS>(distanceLengths_, distanceTree, distanceLookup_, distanceEntry, distanceTreeDeferred_);
+    errorCode = prepareCode<LITERAL_LOOKUP_BITS>(literalLengths_, literalTree, literalLookup_, literalEntry,
+                                                 literalTreeDeferred_);
+    if (errorCode != 0) return;
+    errorCode = prepareCode<DISTANCE_LOOKUP_BITS>(distanceLengths_, distanceTree, distanceLookup_, distanceEntry,
+                                                  distanceTreeDeferred_);
 }
 
 // A code-length symbol, from the table while the data lasts well beyond it.

@@ -198,7 +198,12 @@ struct Converter {
     unsigned convert(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, std::size_t step) const {
         switch (info.colorType) {
         case 3: return info.bitDepth == 8 ? palette8(row, count, out, step) : paletteLow(row, count, out, step);
-        case 0: info.bitDepth < 8 ? greyLow(row, count, out, step) : grey(row, count, out, step); return 0;
+        case 0:
+            if (info.bitDepth < 8)
+                greyLow(row, count, out, step);
+            else
+                grey(row, count, out, step);
+            return 0;
         case 4: greyAlpha(row, count, out, step); return 0;
         case 2: rgb(row, count, out, step); return 0;
         default: rgba(row, count, out, step); return 0;
@@ -259,7 +264,8 @@ struct Converter {
 
     void greyAlpha(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, std::size_t step) const {
         const std::size_t bytes = info.bitDepth / 8;
-        for (std::uint32_t x = 0; x < count; ++x, out += step, row += 2 * bytes) put(out, row[0], row[0], row[0], row[bytes]);
+        for (std::uint32_t x = 0; x < count; ++x, out += step, row += 2 * bytes)
+            put(out, row[0], row[0], row[0], row[bytes]);
     }
 
     void rgb(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, std::size_t step) const {
