@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/image/zlib_oracle.h"
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -25,20 +27,6 @@ Bytes sample(int kind, std::size_t size, std::mt19937& rng) {
                                                                               : std::uint8_t(i / 97);
     }
     return data;
-}
-
-Bytes compressWith(const Bytes& data, int level, int strategy, int windowBits) {
-    z_stream z{};
-    deflateInit2(&z, level, Z_DEFLATED, windowBits, 8, strategy);
-    Bytes out(deflateBound(&z, uLong(data.size())));
-    z.next_in = const_cast<Bytef*>(data.data());
-    z.avail_in = uInt(data.size());
-    z.next_out = out.data();
-    z.avail_out = uInt(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
 }
 
 } // namespace
@@ -58,7 +46,7 @@ int main(int argc, char** argv) {
     for (int kind = 0; kind < 4; ++kind)
         for (const std::size_t size : {0, 5, 100, 1000, 6000})
             for (const auto& s : settings) {
-                const Bytes stream = compressWith(sample(kind, size, rng), s.level, s.strategy, s.windowBits);
+                const Bytes stream = compressWithZlib(sample(kind, size, rng), s.level, s.strategy, s.windowBits);
                 for (const std::uint8_t roomChoice : {0x00, 0x40}) { // no room; exact room
                     std::ofstream out(std::string(argv[1]) + "/seed" + std::to_string(written++) + ".zlib",
                                       std::ios::binary);

@@ -18,6 +18,7 @@
 #include "tests/image/bit_writer.h"
 #include "tests/image/differential.h"
 #include "tests/image/libpng_oracle.h"
+#include "tests/image/zlib_oracle.h"
 
 namespace {
 
@@ -167,17 +168,7 @@ struct Deflate {
 };
 
 ByteVector compressWith(const ByteVector& data, Deflate how) {
-    z_stream z{};
-    deflateInit2(&z, how.level, Z_DEFLATED, how.windowBits, 8, how.strategy);
-    ByteVector out(deflateBound(&z, uLong(data.size())));
-    z.next_in = const_cast<Bytef*>(data.data());
-    z.avail_in = uInt(data.size());
-    z.next_out = out.data();
-    z.avail_out = uInt(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
+    return compressWithZlib(data, how.level, how.strategy, how.windowBits);
 }
 
 // Every level, every strategy, and windows from 256 bytes up.
