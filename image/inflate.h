@@ -6,12 +6,14 @@
 // and decodes each Huffman code by walking its tree; it alone decides every
 // error. The fast path, taken while at least FAST_INPUT_MARGIN bytes of data
 // and FAST_OUTPUT_MARGIN bytes of output room lie ahead, looks whole codes up
-// in tables derived from those very trees, and hands anything unusual (a code
-// longer than the table, an empty branch, a bad distance) to the exact path
-// before consuming a bit of it. So both paths agree on every input, valid or
-// not. The whole output lives in one byte vector that doubles as the LZ77
-// history. No bit at or past the end of the data is ever read, and no byte
-// before the start of the output.
+// in tables that decode exactly as those trees walk (filled from the trees,
+// or, for plain prefix codes, from the codes, the trees then being built only
+// if the exact path comes to need them). It hands anything unusual (an empty
+// branch, a bad or too distant distance) to the exact path before consuming a
+// bit of it, so both paths agree on every input, valid or not. The whole
+// output lives in one byte vector that doubles as the LZ77 history. No bit at
+// or past the end of the data is ever read, and no byte before the start of
+// the output.
 
 #include <cstddef>
 #include <cstdint>
