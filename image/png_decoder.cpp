@@ -73,6 +73,21 @@ void readTransparency(const std::uint8_t* body, std::uint32_t length, PngImageIn
     }
 }
 
+// The IDAT bytes of the chunks behind IHDR, counted up to IEND or up to the
+// first malformed chunk, so that the joined data gets exactly its room: grown
+// chunk by chunk it would take up to twice its size. Only a hint; readChunks
+// finds the faults.
+std::size_t idatBytes(const std::uint8_t* data, std::size_t size) {
+    std::size_t total = 0;
+    for (std::uint64_t p = FIRST_CHUNK; p + 8 < size;) {
+        const std::uint32_t length = readU32(data + p);
+        if (length > MAX_CHUNK_LENGTH || p + 8 + length > size || isType(data + p + 4, "IEND")) break;
+        if (isType(data + p + 4, "IDAT")) total += length;
+        p += 12 + std::uint64_t{length};
+    }
+    return total;
+}
+
 // Walks the chunks behind IHDR up to IEND, joining the IDAT data into `compressed`.
 void readChunks(const std::uint8_t* data, std::size_t size, PngImageInfo& info, ByteVector& compressed) {
     info.colorKeyDefined = false;
@@ -188,6 +203,7 @@ void PngDecoder::decode(std::uint8_t*& pixels, const std::uint8_t* data, std::si
     if (info.error != 0) return;
 
     ByteVector compressed;
+    compressed.reserve(idatBytes(data, size));
     readChunks(data, size, info, compressed);
     if (info.error != 0) return;
     if (!fitsSizeLimit(info)) {
