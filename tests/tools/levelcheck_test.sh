@@ -8,16 +8,7 @@ tool=$1
 pngdecode=$2
 repo=$3
 suite=$4
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-check() { # name expected actual
-    if [ "$2" != "$3" ]; then
-        printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
-        failures=$((failures + 1))
-    fi
-}
+. "$(dirname "$0")/checks.sh"
 
 out=$("$tool" "$repo"/levels/level*.png); status=$?
 check "shipped levels are playable" "0" "$status"
@@ -43,4 +34,4 @@ check "refusals" "$suite/basn6a08.png: refused: 32 x 32, 416 open, 608 walls, no
 "$tool" >/dev/null 2>&1
 check "no file is a usage error" "2" "$?"
 
-[ "$failures" -eq 0 ]
+finish levelcheck

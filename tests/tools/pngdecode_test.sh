@@ -4,16 +4,7 @@
 set -u
 tool=$1
 suite=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-check() { # name expected actual
-    if [ "$2" != "$3" ]; then
-        printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
-        failures=$((failures + 1))
-    fi
-}
+. "$(dirname "$0")/checks.sh"
 
 cp "$suite/basn0g01.png" "$work/ok.png"
 cp "$suite/xs1n0g01.png" "$work/bad.png"
@@ -33,5 +24,4 @@ check "--out with two inputs" "2" "$?"
 "$tool" >/dev/null 2>&1
 check "no input" "2" "$?"
 
-[ "$failures" -eq 0 ] && echo "pngdecode: all checks passed"
-exit "$failures"
+finish pngdecode
