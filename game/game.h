@@ -2,8 +2,9 @@
 
 // The one record of a running game: window and context handles, the view
 // switches, the level, the snake, the clock and the level bookkeeping. The
-// rules here need no window: the frame's logic runs in advance(), and drawing
-// comes after it.
+// rules need no window: the frame's logic runs in advance(), defined here; the
+// renderer's members, drawing and the frame as a whole (tick) are defined in
+// render/, which alone needs SDL and OpenGL.
 
 #include <cstdint>
 
@@ -55,6 +56,40 @@ struct Game {
     void castSight();
 
     std::int32_t score() const { return snake.length - START_LENGTH; }
+
+    // Takes over the window and its context, sets up the renderer and starts the
+    // first level behind the title screen. False when the renderer cannot be set
+    // up; ends the process when no level can be played.
+    bool init(SDL_Window* newWindow, void* newGlContext);
+
+    // One frame: the logic, then the title screen or the playing frame, shown.
+    void tick();
+
+    // False, holding nothing, when either handle is missing.
+    bool initRenderer(SDL_Window* newWindow, void* newGlContext);
+
+    // Loads the flat top-down projection (false) or the perspective one (true).
+    void setProjection(bool perspectiveView);
+
+    // Frees the font, the context and the window; safe to repeat.
+    void releaseRenderer();
+
+    void drawFrame();
+    void drawLevel();
+    void drawSnake();
+    void drawScoreLine();
+    void drawTitle(std::uint32_t msSinceStart);
+
+    // A box `size` wide and `height` tall, and a flat tile, with their lower
+    // corner at (x, y, z) in world units.
+    void drawBox(std::int32_t x, std::int32_t y, std::int32_t z, float size, float height, std::uint8_t r,
+                 std::uint8_t g, std::uint8_t b, std::uint8_t a);
+    void drawTile(std::int32_t x, std::int32_t y, std::int32_t z, float size, std::uint8_t r, std::uint8_t g,
+                  std::uint8_t b, std::uint8_t a);
+
+    // Draws `text` with its first glyph's top-left corner at (x, y). The caller
+    // brackets it with the text state (see render/text.h).
+    void drawText(float x, float y, float scale, const char* text);
 };
 
 // Says `message` on standard output, waits for Enter and ends the process with -1.

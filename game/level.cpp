@@ -4,6 +4,15 @@
 
 #include "game/random.h"
 
+Rgb Cell::shadedColour(std::int32_t brightness) const {
+    if (brightness == OWN_VISIBILITY) brightness = visibility;
+    if (brightness == 0) return {};
+    const Rgb base = food ? Rgb{0, 0, 255} : Rgb{r, g, b};
+    const double f = (FULL_VISIBILITY - brightness) / 1000.0;
+    const auto shade = [f](std::uint8_t channel) { return static_cast<std::uint8_t>(channel - channel * f); };
+    return {shade(base.r), shade(base.g), shade(base.b)};
+}
+
 Cell* Level::cellAt(std::int32_t x, std::int32_t y) {
     if (x < 0 || x >= width || y < 0 || y >= height) return nullptr;
     return &cells[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)];

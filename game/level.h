@@ -23,6 +23,18 @@ inline constexpr std::uint64_t MAX_LEVEL_CELLS = 1024 * 1024;
 // the decoders' own codes.
 inline constexpr unsigned LEVEL_TOO_LARGE = 100;
 
+// A colour as drawn: red, green, blue.
+struct Rgb {
+    std::uint8_t r = 0;
+    std::uint8_t g = 0;
+    std::uint8_t b = 0;
+
+    bool operator==(const Rgb&) const = default;
+};
+
+// Stands for "as bright as the cell's own visibility" in Cell::shadedColour.
+inline constexpr std::int32_t OWN_VISIBILITY = -1;
+
 struct Cell {
     std::uint8_t r = 0;
     std::uint8_t g = 0;
@@ -33,6 +45,11 @@ struct Cell {
     std::int32_t y = 0;
     bool food = false;
     std::int32_t visibility = 0;  // 0 (unseen or faded out) to FULL_VISIBILITY (seen this frame)
+
+    // The colour to draw at `brightness` (0 to FULL_VISIBILITY, or
+    // OWN_VISIBILITY): food shows blue, anything else its own colour, scaled
+    // down and truncated.
+    Rgb shadedColour(std::int32_t brightness) const;
 };
 
 struct Level {
