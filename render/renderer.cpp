@@ -1,0 +1,84 @@
+#include <GL/gl.h>
+#include <GL/glu.h>
+#include <SDL.h>
+
+#include "render/render.h"
+
+bool Game::init(SDL_Window* newWindow, void* newGlContext) {
+    releaseRenderer();
+    if (!initRenderer(newWindow, newGlContext)) {
+        releaseRenderer();
+        return false;
+    }
+    startGame();
+    return true;
+}
+
+bool Game::initRenderer(SDL_Window* newWindow, void* newGlContext) {
+    releaseRenderer();
+    if (newWindow == nullptr || newGlContext == nullptr) {
+        releaseRenderer();
+        return false;
+    }
+    window = newWindow;
+    glContext = newGlContext;
+    width = WINDOW_SIZE;
+    height = WINDOW_SIZE;
+    font = BitmapFont::create().release();  // without a font the game runs on, wordless
+
+    setProjection(false);
+    glHint(GL_POLYGON_SMOOTH_HINT, GL_NICEST);
+    glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
+    glEnable(GL_DEPTH_TEST);
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_TEXTURE_2D);  // the font left it on
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glAlphaFunc(GL_GREATER, 0.9f);
+    return true;
+}
+
+void Game::setProjection(bool perspectiveView) {
+    perspective = perspectiveView;
+    if (perspective) {
+        const float aspect = static_cast<float>(width) / static_cast<float>(height);
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glViewport(0, 0, width, height);
+        gluPerspective(30.0, aspect, 0.1f, 100.0);
+        glMatrixMode(GL_MODELVIEW);
+        glFrontFace(GL_CCW);
+        glEnable(GL_NORMALIZE);
+        glLoadIdentity();
+        glEnable(GL_LIGHTING);
+        return;
+    }
+    // The flat view adopts the viewport as it stands, so that after a change of
+    // the window's size it keeps the picture's size in pixels until the
+    // perspective view sets a new viewport.
+    GLint viewport[4] = {};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, viewport[2], viewport[3], 0, -100.1f, 100.0);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glDisable(GL_LIGHTING);
+}
+
+void Game::releaseRenderer() {
+    if (font != nullptr) {
+        if (font->face) {
+            glDeleteTextures(1, &font->face->texture);  // while its context is still current
+            font->face->texture = 0;
+            font->face.reset();
+        }
+        delete font;
+    }
+    if (glContext != nullptr) SDL_GL_DeleteContext(glContext);
+    if (window != nullptr) SDL_DestroyWindow(window);
+    window = nullptr;
+    glContext = nullptr;
+    width = 0;
+    height = 0;
+    font = nullptr;
+}
