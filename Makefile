@@ -1,9 +1,15 @@
-# Entry points: `make test` and `make bench`. Each installs what is missing first.
+# Entry points: `make play`, `make test` and `make bench`. Each installs what is
+# missing first.
 BUILD      := build
 ASAN_BUILD := build-asan
+PLAY       := $(BUILD)/play
 JOBS       ?= 2
+XVFB       := xvfb-run -a -s "-screen 0 1024x1024x24"
 
-.PHONY: deps configure build test test-asan bench clean
+# CMake's own make runs beneath this one: keep it from announcing every folder.
+MAKEFLAGS  += --no-print-directory
+
+.PHONY: deps configure build play test test-asan bench screenshots clean
 
 deps:
 	@scripts/install-deps
@@ -14,10 +20,27 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# The plain build runs every test; the sanitizer build runs the headless ones
-# again, so that a read one byte out of bounds fails instead of passing by luck.
+# The game plays in a folder of its own under build/, on copies of the shipped
+# levels made once, so that the scores it appends to them never touch levels/.
+play: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target kestrivane
+	@mkdir -p $(PLAY)
+	@for level in levels/level*.png; do [ -e $(PLAY)/$${level#levels/} ] || cp $$level $(PLAY)/; done
+	@if [ -z "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" ]; then \
+	  echo "make play: there is no display to open the game's window on."; \
+	  echo "  On a machine without one, run it under Xvfb:"; \
+	  echo "    xvfb-run -a -s \"-screen 0 1024x1024x24\" make play"; \
+	  echo "  and see it with scripts/take-screenshots, which drives it there and takes pictures."; \
+	  exit 1; \
+	fi
+	@cd $(PLAY) && ../kestrivane
+
+# The plain build runs every test, those that open windows on a display of
+# their own under Xvfb, so that no window pops up and no key press lands on a
+# desktop; the sanitizer build runs the headless ones again, so that a read
+# one byte out of bounds fails instead of passing by luck.
 test: build
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@cd $(BUILD) && $(XVFB) ctest --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory test-asan
 
 test-asan: deps
@@ -34,6 +57,11 @@ bench:
 	@cmake --build $(BUILD) -j $(JOBS) --target decode_bench
 	@scripts/make-bench-inputs $(BUILD)/bench-inputs
 	@$(BUILD)/decode_bench $(BUILD)/bench-inputs
+
+# The README's pictures of the game, taken under Xvfb into docs/.
+screenshots: build
+	@scripts/install-deps screenshots
+	@scripts/take-screenshots $(BUILD)/kestrivane docs
 
 # Fuzzing, with clang and libFuzzer: the fast decoders against the reference in
 # tests/reference on inputs the fuzzer makes up, both targets at once for
