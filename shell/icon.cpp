@@ -46,15 +46,11 @@ constexpr std::array<std::uint16_t, ICON_SIZE * ICON_SIZE> paintIcon() {
 
 const std::array<std::uint16_t, ICON_SIZE * ICON_SIZE> WINDOW_ICON = paintIcon();
 
-SDL_Surface* wrapWindowIcon() {
-    return SDL_CreateRGBSurfaceFrom(const_cast<std::uint16_t*>(WINDOW_ICON.data()), ICON_SIZE, ICON_SIZE, 16,
-                                    ICON_SIZE * 2, 0x0F00, 0x00F0, 0x000F, 0xF000);
-}
-
 // The icon is cosmetic: no result is looked at. SDL copies the pixels, so the
-// surface goes at once.
+// surface only borrows the table and goes at once.
 void setWindowIcon(SDL_Window* window) {
-    SDL_Surface* surface = wrapWindowIcon();
+    SDL_Surface* surface = SDL_CreateRGBSurfaceFrom(const_cast<std::uint16_t*>(WINDOW_ICON.data()), ICON_SIZE,
+                                                    ICON_SIZE, 16, ICON_SIZE * 2, 0x0F00, 0x00F0, 0x000F, 0xF000);
     SDL_SetWindowIcon(window, surface);
     SDL_FreeSurface(surface);
 }

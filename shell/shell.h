@@ -28,7 +28,4 @@ SDL_Window* createGameWindow();
 // toward a blue food, on a transparent ground.
 extern const std::array<std::uint16_t, ICON_SIZE * ICON_SIZE> WINDOW_ICON;
 
-// A surface that borrows WINDOW_ICON's pixels; the caller frees it.
-SDL_Surface* wrapWindowIcon();
-
 void setWindowIcon(SDL_Window* window);

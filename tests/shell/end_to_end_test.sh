@@ -78,7 +78,7 @@ size=$(wc -c <"$work/original.png")
 start_game
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kestrivane$' | head -n 1)
 check "the window shows" "yes" "$([ -n "$window" ] && echo yes)"
-xdotool windowfocus --sync "$window"
+timeout 10 xdotool windowfocus --sync "$window"
 sleep 0.5
 check "the title screen saves nothing" "$size" "$(wc -c <"$work/level1.png")"
 xdotool key space
