@@ -6,8 +6,8 @@ namespace {
 
 constexpr std::string_view ICON_ART[ICON_SIZE] = {
     "................",  //
-    "..tggggggggggHH.",  //
-    "..tggggggggggHe.",  //
+    "..gggggggggggHH.",  //
+    "..gggggggggggHe.",  //
     "..gg............",  //
     "..gg.....BB.....",  //
     "..gg.....BB.....",  //
