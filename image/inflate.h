@@ -110,6 +110,8 @@ private:
     void decodeCodedData(const CodeTree& literals, const CodeTree& distances, const std::uint32_t* literalLookup,
                          const std::uint32_t* distanceLookup);
     bool decodeFast(const std::uint32_t* literalLookup, const std::uint32_t* distanceLookup);
+    bool decodeFastLoop(const std::uint32_t* literalLookup, const std::uint32_t* distanceLookup);
+    bool decodeFastBmi2(const std::uint32_t* literalLookup, const std::uint32_t* distanceLookup);
     bool decodeSymbolExact(const CodeTree& literals, const CodeTree& distances);
     void copyMatch(std::size_t length, std::size_t distance);
 };
