@@ -649,7 +649,9 @@ bool DeflateDecoder::decodeSymbolExact(const CodeTree& literals, const CodeTree&
     const std::size_t distance = DISTANCE_BASE[distanceSymbol] + readBits(DISTANCE_EXTRA[distanceSymbol]);
     if (distance > outPos_) return fail(INFLATE_DISTANCE_TOO_FAR), false;
 
-    if (outPos_ + length >= out.size()) out.resize((outPos_ + length) * 2);
+    // Grows only when the match does not fit: a caller that sized the output
+    // exactly keeps its buffer even when the data ends in a match.
+    if (outPos_ + length > out.size()) out.resize((outPos_ + length) * 2);
     copyMatch(length, distance);
     return true;
 }

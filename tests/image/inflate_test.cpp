@@ -198,6 +198,21 @@ TEST(ZlibDifferential, SystemZlibStreamsDecodeToTheirInput) {
             }
 }
 
+// A caller that sizes the output exactly keeps its buffer, even when the data ends in a match: the output grows
+// only for what does not fit, so peak memory stays at the output itself.
+TEST(ZlibDifferential, ExactRoomIsNeverReallocated) {
+    const ByteVector endsInMatch = z(fixed(1, {'a', 264, DIST + 0, 256})); // "a", then 10 more from distance 1
+    const ByteVector large = samples().back();
+    for (const auto& [in, expected] : {std::pair{endsInMatch, ByteVector(11, 'a')},
+                                       std::pair{compressWithZlib(large, 9, Z_RLE, 15), large}}) {
+        ByteVector out(expected.size());
+        const std::uint8_t* before = out.data();
+        ASSERT_EQ(decompressZlibStream(out, in), 0u);
+        EXPECT_TRUE(out == expected);
+        EXPECT_EQ(out.data(), before);
+    }
+}
+
 // Without its Adler-32 trailer, which is never read, a stream cut anywhere lacks part of its last block.
 TEST(ZlibDifferential, EveryStrictPrefixFails) {
     const ByteVector mixed = samples().back(), small(mixed.begin() + 57000, mixed.begin() + 60300); // text, random
