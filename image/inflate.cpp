@@ -234,27 +234,37 @@ void deriveLookup(const CodeTree& tree, LookupTable& table, EntryFor entryFor) {
     fillLookup<Bits>(tree, table, entryFor, 0, 0, 0);
 }
 
+// How many codes there are of each length, counted once a code for all that
+// is worked out from them. Index 0 counts the symbols without a code.
+using LengthCounts = std::array<std::uint64_t, MAX_CODE_LENGTH + 1>;
+
+LengthCounts countLengths(const std::vector<std::uint32_t>& lengths) {
+    LengthCounts count{};
+    for (const std::uint32_t length : lengths) ++count[length];
+    return count;
+}
+
+// The room the codes take, left-aligned to MAX_CODE_LENGTH bits: 2^15 for a
+// complete code.
+std::uint64_t kraftSum(const LengthCounts& count) {
+    std::uint64_t kraft = 0;
+    for (std::uint32_t length = 1; length <= MAX_CODE_LENGTH; ++length)
+        kraft += count[length] << (MAX_CODE_LENGTH - length);
+    return kraft;
+}
+
 // Whether the lengths are no more than a prefix code can have (the Kraft sum
 // is at most one). Then the tree is the plain code tree of the canonical code,
 // and tables can be filled from the code itself.
-bool isPrefixCode(const std::vector<std::uint32_t>& lengths) {
-    std::uint64_t kraft = 0;
-    for (const std::uint32_t length : lengths)
-        if (length != 0) kraft += std::uint64_t{1} << (MAX_CODE_LENGTH - length);
-    return kraft <= std::uint64_t{1} << MAX_CODE_LENGTH;
-}
+bool isPrefixCode(const LengthCounts& count) { return kraftSum(count) <= std::uint64_t{1} << MAX_CODE_LENGTH; }
 
 // The internal nodes, root included, of the tree of a prefix code: the
 // distinct proper prefixes of its codes. Left-aligned to MAX_CODE_LENGTH bits,
 // the codes longer than d bits fill one run of values from `shorter` (the room
 // of the codes of d bits or fewer) to `kraft`, so their d-bit prefixes form
 // one run too. CodeTree::build fails exactly when these exceed N - 1.
-std::uint64_t treeNodeCount(const std::vector<std::uint32_t>& lengths) {
-    std::array<std::uint64_t, MAX_CODE_LENGTH + 1> count{};
-    for (const std::uint32_t length : lengths) ++count[length];
-    std::uint64_t kraft = 0;
-    for (std::uint32_t length = 1; length <= MAX_CODE_LENGTH; ++length)
-        kraft += count[length] << (MAX_CODE_LENGTH - length);
+std::uint64_t treeNodeCount(const LengthCounts& count) {
+    const std::uint64_t kraft = kraftSum(count);
     std::uint64_t nodes = 0;
     std::uint64_t shorter = 0;
     for (std::uint32_t d = 0; d < MAX_CODE_LENGTH; ++d) {
@@ -283,13 +293,11 @@ std::uint32_t reverseBits(std::uint32_t code, std::uint32_t length) {
 // Fills the table of a prefix code from its canonical codes, the long ones in
 // subtables. Entries no code reaches stay 0, for the exact path.
 template <unsigned Bits, typename EntryFor>
-void fillFromCode(const std::vector<std::uint32_t>& lengths, LookupTable& table, EntryFor entryFor) {
-    std::array<std::uint32_t, MAX_CODE_LENGTH + 1> count{};
-    for (const std::uint32_t length : lengths) ++count[length];
-    count[0] = 0;
+void fillFromCode(const std::vector<std::uint32_t>& lengths, const LengthCounts& count, LookupTable& table,
+                  EntryFor entryFor) {
     std::array<std::uint32_t, MAX_CODE_LENGTH + 1> nextCode{};
-    for (std::uint32_t bits = 1; bits <= MAX_CODE_LENGTH; ++bits)
-        nextCode[bits] = (nextCode[bits - 1] + count[bits - 1]) << 1;
+    for (std::uint32_t bits = 2; bits <= MAX_CODE_LENGTH; ++bits)
+        nextCode[bits] = static_cast<std::uint32_t>((nextCode[bits - 1] + count[bits - 1]) << 1);
 
     constexpr unsigned SUBTABLE_BITS = MAX_CODE_LENGTH - Bits;
     table.assign(std::size_t{1} << Bits, 0);
@@ -320,14 +328,15 @@ void fillFromCode(const std::vector<std::uint32_t>& lengths, LookupTable& table,
 template <unsigned Bits, typename EntryFor>
 unsigned prepareCode(const std::vector<std::uint32_t>& lengths, CodeTree& tree, LookupTable& table,
                      EntryFor entryFor, bool& treeDeferred) {
-    treeDeferred = isPrefixCode(lengths);
+    const LengthCounts count = countLengths(lengths);
+    treeDeferred = isPrefixCode(count);
     if (!treeDeferred) {
         const unsigned code = tree.build(lengths, MAX_CODE_LENGTH);
         if (code == 0) deriveLookup<Bits>(tree, table, entryFor);
         return code;
     }
-    if (treeNodeCount(lengths) > lengths.size() - 1) return INFLATE_TREE_OVERFULL;
-    fillFromCode<Bits>(lengths, table, entryFor);
+    if (treeNodeCount(count) > lengths.size() - 1) return INFLATE_TREE_OVERFULL;
+    fillFromCode<Bits>(lengths, count, table, entryFor);
     return 0;
 }
 
