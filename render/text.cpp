@@ -1,10 +1,8 @@
 #include <GL/gl.h>
 #include <SDL.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <iterator>
 
 #include "render/render.h"
 
@@ -36,10 +34,6 @@ void Game::drawText(float x, float y, float scale, const char* text) {
     glPushMatrix();
     glLoadIdentity();
     glBindTexture(GL_TEXTURE_2D, font->face->texture);
-    float vertices[6 * 3];
-    float texCoords[6 * 2];
-    glVertexPointer(3, GL_FLOAT, 0, vertices);
-    glTexCoordPointer(2, GL_FLOAT, 0, texCoords);
     for (const char* p = text; *p != '\0'; ++p) {
         const auto code = static_cast<unsigned char>(*p);
         const Glyph& glyph = font->glyphs[code];
@@ -51,8 +45,8 @@ void Game::drawText(float x, float y, float scale, const char* text) {
             const float uv[6 * 2] = {glyph.uLeft,  glyph.vTop,    glyph.uLeft,  glyph.vBottom,
                                      glyph.uRight, glyph.vBottom, glyph.uRight, glyph.vBottom,
                                      glyph.uRight, glyph.vTop,    glyph.uLeft,  glyph.vTop};
-            std::copy(std::begin(quad), std::end(quad), vertices);
-            std::copy(std::begin(uv), std::end(uv), texCoords);
+            glVertexPointer(3, GL_FLOAT, 0, quad);
+            glTexCoordPointer(2, GL_FLOAT, 0, uv);
             glDrawArrays(GL_TRIANGLES, 0, 6);
         }
         x = x + w + PEN_GAP;
