@@ -239,8 +239,13 @@ void deriveLookup(const CodeTree& tree, LookupTable& table, EntryFor entryFor) {
 using LengthCounts = std::array<std::uint64_t, MAX_CODE_LENGTH + 1>;
 
 LengthCounts countLengths(const std::vector<std::uint32_t>& lengths) {
+    // Four tallies, as neighbouring lengths are mostly equal and one tally
+    // would wait on its own last increment for each of them.
+    std::array<LengthCounts, 4> partial{};
+    for (std::size_t i = 0; i < lengths.size(); ++i) ++partial[i & 3][lengths[i]];
     LengthCounts count{};
-    for (const std::uint32_t length : lengths) ++count[length];
+    for (std::uint32_t length = 0; length <= MAX_CODE_LENGTH; ++length)
+        count[length] = partial[0][length] + partial[1][length] + partial[2][length] + partial[3][length];
     return count;
 }
 
@@ -292,32 +297,49 @@ std::uint32_t reverseBits(std::uint32_t code, std::uint32_t length) {
 
 // Fills the table of a prefix code from its canonical codes, the long ones in
 // subtables. Entries no code reaches stay 0, for the exact path.
+//
+// The short codes go in by increasing length. Before the codes of a length
+// are entered, the part of the table filled so far is doubled: an entry for
+// a code of fewer bits belongs wherever its bits come first, whatever the
+// bits behind them. So each entry is written once, and copied in bulk.
 template <unsigned Bits, typename EntryFor>
 void fillFromCode(const std::vector<std::uint32_t>& lengths, const LengthCounts& count, LookupTable& table,
                   EntryFor entryFor) {
     std::array<std::uint32_t, MAX_CODE_LENGTH + 1> nextCode{};
-    for (std::uint32_t bits = 2; bits <= MAX_CODE_LENGTH; ++bits)
-        nextCode[bits] = static_cast<std::uint32_t>((nextCode[bits - 1] + count[bits - 1]) << 1);
+    std::array<std::uint32_t, MAX_CODE_LENGTH + 2> firstOfLength{};
+    for (std::uint32_t bits = 1; bits <= MAX_CODE_LENGTH; ++bits) {
+        if (bits >= 2) nextCode[bits] = static_cast<std::uint32_t>((nextCode[bits - 1] + count[bits - 1]) << 1);
+        firstOfLength[bits + 1] = firstOfLength[bits] + static_cast<std::uint32_t>(count[bits]);
+    }
+    // The symbols with a code, by length and, within a length, in order: by code.
+    std::array<std::uint16_t, LITERAL_SYMBOLS> byCode;
+    std::array<std::uint32_t, MAX_CODE_LENGTH + 2> place = firstOfLength;
+    for (std::uint32_t symbol = 0; symbol < lengths.size(); ++symbol) {
+        if (lengths[symbol] != 0) byCode[place[lengths[symbol]]++] = static_cast<std::uint16_t>(symbol);
+    }
+
+    table.assign(std::size_t{1} << Bits, 0);
+    std::uint32_t* const entries = table.data();
+    for (std::uint32_t length = 1; length <= Bits; ++length) {
+        if (length >= 2) std::memcpy(entries + (1u << (length - 1)), entries, sizeof(std::uint32_t) << (length - 1));
+        for (std::uint32_t k = firstOfLength[length]; k < firstOfLength[length + 1]; ++k)
+            entries[reverseBits(nextCode[length]++, length)] = entryFor(byCode[k], length);
+    }
 
     constexpr unsigned SUBTABLE_BITS = MAX_CODE_LENGTH - Bits;
-    table.assign(std::size_t{1} << Bits, 0);
-    for (std::uint32_t symbol = 0; symbol < lengths.size(); ++symbol) {
-        const std::uint32_t length = lengths[symbol];
-        if (length == 0) continue;
-        const std::uint32_t code = reverseBits(nextCode[length]++, length);  // first bit lowest
-        const std::uint32_t entry = entryFor(symbol, length);
-        if (length <= Bits) {
-            for (std::uint32_t i = code; i < (1u << Bits); i += 1u << length) table[i] = entry;
-            continue;
+    for (std::uint32_t length = Bits + 1; length <= MAX_CODE_LENGTH; ++length) {
+        for (std::uint32_t k = firstOfLength[length]; k < firstOfLength[length + 1]; ++k) {
+            const std::uint32_t code = reverseBits(nextCode[length]++, length);  // first bit lowest
+            const std::uint32_t head = code & ((1u << Bits) - 1);
+            if (table[head] == 0) {  // the first long code under this head: a new subtable
+                table[head] = SUBTABLE_FLAG | static_cast<std::uint32_t>(table.size()) << 16;
+                table.resize(table.size() + (std::size_t{1} << SUBTABLE_BITS), 0);
+            }
+            std::uint32_t* subtable = &table[table[head] >> 16];
+            const std::uint32_t entry = entryFor(byCode[k], length);
+            for (std::uint32_t i = code >> Bits; i < (1u << SUBTABLE_BITS); i += 1u << (length - Bits))
+                subtable[i] = entry;
         }
-        const std::uint32_t head = code & ((1u << Bits) - 1);
-        if (table[head] == 0) {  // the first long code under this head: a new subtable
-            table[head] = SUBTABLE_FLAG | static_cast<std::uint32_t>(table.size()) << 16;
-            table.resize(table.size() + (std::size_t{1} << SUBTABLE_BITS), 0);
-        }
-        std::uint32_t* subtable = &table[table[head] >> 16];
-        const std::uint32_t rest = length - Bits;
-        for (std::uint32_t i = code >> Bits; i < (1u << SUBTABLE_BITS); i += 1u << rest) subtable[i] = entry;
     }
 }
 
