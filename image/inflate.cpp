@@ -311,7 +311,7 @@ void fillFromCode(const std::vector<std::uint32_t>& lengths, const LengthCounts&
         if (bits >= 2) nextCode[bits] = static_cast<std::uint32_t>((nextCode[bits - 1] + count[bits - 1]) << 1);
         firstOfLength[bits + 1] = firstOfLength[bits] + static_cast<std::uint32_t>(count[bits]);
     }
-    // The symbols with a code, by length and, within a length, in order: by code.
+    // The symbols that have a code, in the order of their codes: by length, then by symbol.
     std::array<std::uint16_t, LITERAL_SYMBOLS> byCode;
     std::array<std::uint32_t, MAX_CODE_LENGTH + 2> place = firstOfLength;
     for (std::uint32_t symbol = 0; symbol < lengths.size(); ++symbol) {
