@@ -7,6 +7,17 @@
 #include <emmintrin.h>
 #endif
 
+// Written to choose by selects rather than branches, so that the scalar Paeth
+// loop does not mispredict on every byte.
+std::uint8_t paethPredictor(int a, int b, int c) {
+    const int p = a + b - c;
+    const int pa = std::abs(p - a);
+    const int pb = std::abs(p - b);
+    const int pc = std::abs(p - c);
+    const int bOrC = pb <= pc ? b : c;
+    return static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a : bOrC);
+}
+
 namespace {
 
 constexpr std::uint32_t MAX_FILTER_TYPE = 4;
@@ -25,17 +36,13 @@ std::uint64_t rowsBytes(std::uint32_t width, std::uint32_t height, std::uint32_t
     return std::uint64_t{height} * (1 + lineLength(width, bpp));
 }
 
-// An empty Adam7 pass, unlike an empty row, takes no bytes at all.
-std::uint64_t passBytes(std::uint32_t passWidth, std::uint32_t passHeight, std::uint32_t bpp) {
-    return passWidth == 0 || passHeight == 0 ? 0 : rowsBytes(passWidth, passHeight, bpp);
-}
-
 // One block of rows: the whole image, or one Adam7 pass, and where its pixels go.
 struct RowBlock {
     std::uint32_t width, height;            // in pixels of the block
     std::uint32_t originX, originY, spacingX, spacingY;
 };
 
+// An empty Adam7 pass is passed over: unlike an empty row, it takes no bytes at all.
 template <typename Visit>
 void forEachBlock(const PngImageInfo& info, Visit visit) {
     if (info.interlaceMethod == 0) {
@@ -70,8 +77,6 @@ std::size_t firstPixelBytes(std::size_t bpp, std::size_t length) { return bpp < 
 void unfilterNone(std::uint8_t* to, const std::uint8_t* from, std::size_t length) {
     if (to != from) std::memcpy(to, from, length);
 }
-
-
 
 void unfilterUp(std::uint8_t* to, const std::uint8_t* from, const std::uint8_t* previous, std::size_t length) {
     if (previous == nullptr) return unfilterNone(to, from, length);
@@ -160,15 +165,6 @@ void unfilterAverage(std::uint8_t* to, const std::uint8_t* from, const std::uint
     for (; i < length; ++i) to[i] = static_cast<std::uint8_t>(from[i] + ((to[i - bpp] + previous[i]) >> 1));
 }
 
-// The Paeth predictor without branches: the same choice as paethPredictor.
-inline std::uint8_t paethBranchless(int a, int b, int c) {
-    const int pa = std::abs(b - c);
-    const int pb = std::abs(a - c);
-    const int pc = std::abs(a + b - 2 * c);
-    const int bOrC = pb <= pc ? b : c;
-    return static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a : bOrC);
-}
-
 void unfilterPaeth(std::uint8_t* to, const std::uint8_t* from, const std::uint8_t* previous, std::size_t bpp,
                    std::size_t length) {
     if (previous == nullptr) return unfilterSub(to, from, bpp, length);  // with no row above, Paeth picks the left byte
@@ -179,7 +175,7 @@ void unfilterPaeth(std::uint8_t* to, const std::uint8_t* from, const std::uint8_
     i = unfilterPixels(to, from, previous, bpp, length, paethPredictorPixels);
 #endif
     for (; i < length; ++i)
-        to[i] = static_cast<std::uint8_t>(from[i] + paethBranchless(to[i - bpp], previous[i], previous[i - bpp]));
+        to[i] = static_cast<std::uint8_t>(from[i] + paethPredictor(to[i - bpp], previous[i], previous[i - bpp]));
 }
 
 // ---- Conversion to RGBA ---------------------------------------------------------
@@ -307,24 +303,13 @@ std::uint32_t bitsPerPixel(const PngImageInfo& info) {
 
 std::uint64_t scanlineBytesNeeded(const PngImageInfo& info) {
     const std::uint32_t bpp = bitsPerPixel(info);
-    if (info.interlaceMethod == 0) return rowsBytes(info.width, info.height, bpp);
     std::uint64_t total = 0;
-    for (const Adam7Pass& pass : ADAM7_PASSES)
-        total += passBytes(pass.width(info.width), pass.height(info.height), bpp);
+    forEachBlock(info, [&](const RowBlock& block) { total += rowsBytes(block.width, block.height, bpp); });
     return total;
 }
 
 std::uint64_t rawImageBytes(const PngImageInfo& info) {
     return lineLength(std::uint64_t{info.width} * info.height, bitsPerPixel(info));
-}
-
-std::uint8_t paethPredictor(int a, int b, int c) {
-    const int p = a + b - c;
-    const int pa = std::abs(p - a);
-    const int pb = std::abs(p - b);
-    const int pc = std::abs(p - c);
-    if (pa <= pb && pa <= pc) return static_cast<std::uint8_t>(a);
-    return static_cast<std::uint8_t>(pb <= pc ? b : c);
 }
 
 void reconstructScanline(std::uint8_t* to, const std::uint8_t* from, const std::uint8_t* previous,
