@@ -31,6 +31,21 @@ void placeCamera(std::int32_t levelWidth) {
     glScalef(WORLD_SCALE, -WORLD_SCALE, -WORLD_SCALE);
 }
 
+// Draws `mesh` in one colour, stretched to `size` across and `depth` along z
+// about its centre, which goes to (x, y, z).
+template <std::size_t VERTICES, std::size_t INDICES>
+void drawMesh(const StaticMesh<VERTICES, INDICES>& mesh, float x, float y, float z, float size, float depth,
+              std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a) {
+    glVertexPointer(3, GL_FLOAT, 0, mesh.positions.data());
+    glNormalPointer(GL_FLOAT, 0, mesh.normals.data());
+    glColor4ub(r, g, b, a);
+    glPushMatrix();
+    glTranslatef(x, y, z);
+    glScalef(size, size, depth);
+    glDrawElements(GL_TRIANGLES, mesh.indexCount, GL_UNSIGNED_SHORT, mesh.indices.data());
+    glPopMatrix();
+}
+
 }  // namespace
 
 void Game::tick() {
@@ -98,29 +113,15 @@ void Game::drawSnake() {
 
 void Game::drawBox(std::int32_t x, std::int32_t y, std::int32_t z, float size, float height, std::uint8_t r,
                    std::uint8_t g, std::uint8_t b, std::uint8_t a) {
-    glVertexPointer(3, GL_FLOAT, 0, UnitCube.positions.data());
-    glNormalPointer(GL_FLOAT, 0, UnitCube.normals.data());
-    glColor4ub(r, g, b, a);
-    glPushMatrix();
     const float half = size * 0.5f;
-    const float halfHeight = height * 0.5f;
-    const float tz = perspective ? -(static_cast<float>(z) + halfHeight) : static_cast<float>(z) + halfHeight;
-    glTranslatef(static_cast<float>(x) + half, static_cast<float>(y) + half, tz);
-    glScalef(2 * half, 2 * half, 2 * halfHeight);
-    glDrawElements(GL_TRIANGLES, UnitCube.indexCount, GL_UNSIGNED_SHORT, UnitCube.indices.data());
-    glPopMatrix();
+    const float centreZ = static_cast<float>(z) + height * 0.5f;
+    drawMesh(UnitCube, static_cast<float>(x) + half, static_cast<float>(y) + half, perspective ? -centreZ : centreZ,
+             size, height, r, g, b, a);
 }
 
 void Game::drawTile(std::int32_t x, std::int32_t y, std::int32_t z, float size, std::uint8_t r, std::uint8_t g,
                     std::uint8_t b, std::uint8_t a) {
-    glVertexPointer(3, GL_FLOAT, 0, UnitSquare.positions.data());
-    glNormalPointer(GL_FLOAT, 0, UnitSquare.normals.data());
-    glColor4ub(r, g, b, a);
-    glPushMatrix();
     const float half = size * 0.5f;
-    const auto tz = static_cast<float>(perspective ? -z : z);
-    glTranslatef(static_cast<float>(x) + half, static_cast<float>(y) + half, tz);
-    glScalef(2 * half, 2 * half, 1);
-    glDrawElements(GL_TRIANGLES, UnitSquare.indexCount, GL_UNSIGNED_SHORT, UnitSquare.indices.data());
-    glPopMatrix();
+    drawMesh(UnitSquare, static_cast<float>(x) + half, static_cast<float>(y) + half,
+             static_cast<float>(perspective ? -z : z), size, 1, r, g, b, a);
 }

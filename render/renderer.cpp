@@ -6,10 +6,7 @@
 
 bool Game::init(SDL_Window* newWindow, void* newGlContext) {
     releaseRenderer();
-    if (!initRenderer(newWindow, newGlContext)) {
-        releaseRenderer();
-        return false;
-    }
+    if (!initRenderer(newWindow, newGlContext)) return false;  // which then holds nothing
     startGame();
     return true;
 }
