@@ -31,13 +31,6 @@ void usage(std::FILE* stream) {
         stream);
 }
 
-// Why the game would not play the decoded image, or an empty string.
-std::string layoutProblem(const Level& level) {
-    if (level.openCellCount() == 0) return "no open cell";
-    if (!level.snakeTail()) return "no five open cells side by side in a row";
-    return "";
-}
-
 std::string describeBuildFailure(unsigned code) {
     if (code == LEVEL_TOO_LARGE) return "more than " + std::to_string(MAX_LEVEL_CELLS) + " cells";
     return "not a PNG image the game can decode (error " + std::to_string(code) + ")";
@@ -57,15 +50,14 @@ bool check(const std::string& path) {
     }
     const std::size_t open = level.openCellCount();
     const std::size_t walls = level.cells.size() - open;
-    const std::string problem = layoutProblem(level);
-    if (!problem.empty()) {
+    const std::optional<Segment> tail = level.snakeTail();
+    if (!tail) {
         std::printf("%s: refused: %d x %d, %zu open, %zu walls, %s\n", path.c_str(), level.width, level.height, open,
-                    walls, problem.c_str());
+                    walls, open == 0 ? "no open cell" : "no five open cells side by side in a row");
         return false;
     }
-    const Segment tail = *level.snakeTail();
     std::printf("%s: playable %d x %d, %zu open, %zu walls, snake (%d,%d) to (%d,%d) heading right", path.c_str(),
-                level.width, level.height, open, walls, tail.x, tail.y, tail.x + START_LENGTH - 1, tail.y);
+                level.width, level.height, open, walls, tail->x, tail->y, tail->x + START_LENGTH - 1, tail->y);
     if (const std::optional<std::int32_t> best = readStoredBest(path)) std::printf(", best %d", *best);
     std::printf("\n");
     return true;
