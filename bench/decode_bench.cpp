@@ -126,10 +126,16 @@ public:
     std::string error;
 };
 
-class OwnInflate : public Decoder {
-    ByteVector out_;
+// A decoder that writes into a buffer of the caller's, made once for the largest file.
+class IntoBuffer : public Decoder {
 public:
     void prepare(const Input& input) override { out_.resize(input.largestOutput); }
+protected:
+    ByteVector out_;
+};
+
+class OwnInflate : public IntoBuffer {
+public:
     Bytes decode(const ByteVector& stream) override {
         if (unsigned code = decompressZlibStream(out_, stream)) {
             error = "error " + std::to_string(code);
@@ -139,10 +145,8 @@ public:
     }
 };
 
-class ZlibInflate : public Decoder {
-    ByteVector out_;
+class ZlibInflate : public IntoBuffer {
 public:
-    void prepare(const Input& input) override { out_.resize(input.largestOutput); }
     Bytes decode(const ByteVector& stream) override {
         uLongf size = uLongf(out_.size());
         if (int result = uncompress(out_.data(), &size, stream.data(), uLong(stream.size())); result != Z_OK) {
@@ -153,12 +157,10 @@ public:
     }
 };
 
-class LibdeflateInflate : public Decoder {
-    ByteVector out_;
+class LibdeflateInflate : public IntoBuffer {
     libdeflate_decompressor* decompressor_ = libdeflate_alloc_decompressor();
 public:
     ~LibdeflateInflate() override { libdeflate_free_decompressor(decompressor_); }
-    void prepare(const Input& input) override { out_.resize(input.largestOutput); }
     Bytes decode(const ByteVector& stream) override {
         std::size_t size = 0;
         libdeflate_result result = libdeflate_zlib_decompress(decompressor_, stream.data(), stream.size(),
@@ -193,8 +195,7 @@ public:
 // to their high byte, grey spread to RGB, opaque alpha added where none is.
 // Its simplified API is not used: it takes a 16-bit file without gAMA for
 // linear light and converts it to sRGB, which is other work and other bytes.
-class LibpngDecode : public Decoder {
-    ByteVector out_;
+class LibpngDecode : public IntoBuffer {
     std::vector<png_bytep> rows_;
 
     struct Reader {
@@ -240,7 +241,7 @@ class LibpngDecode : public Decoder {
 
 public:
     void prepare(const Input& input) override {
-        out_.resize(input.largestOutput);
+        IntoBuffer::prepare(input);
         rows_.resize(input.largestHeight);
     }
     Bytes decode(const ByteVector& file) override {
@@ -253,10 +254,8 @@ public:
     }
 };
 
-class SpngDecode : public Decoder {
-    ByteVector out_;
+class SpngDecode : public IntoBuffer {
 public:
-    void prepare(const Input& input) override { out_.resize(input.largestOutput); }
     Bytes decode(const ByteVector& file) override {
         spng_ctx* ctx = spng_ctx_new(0);
         std::size_t size = 0;
@@ -309,7 +308,10 @@ const DecoderKind DECODERS[] = {
     {"stb_image", Kind::Png, make<StbDecode>},
 };
 
-const char* kindName(Kind kind) { return kind == Kind::Zlib ? "zlib" : "png"; }
+// "zlib/level6/ours": how the benchmarks are registered, and found again for the table.
+std::string benchmarkName(const Input& input, const char* decoder) {
+    return std::string(input.kind == Kind::Zlib ? "zlib" : "png") + "/" + input.name + "/" + decoder;
+}
 
 // Decodes every file of the input with every decoder of its kind once and
 // stops the program at the first output that is not ours byte for byte.
@@ -344,8 +346,7 @@ void verify(const Input& input) {
 void registerBenchmarks(const Input& input) {
     for (const auto& decoder : DECODERS) {
         if (decoder.kind != input.kind) continue;
-        const std::string name = std::string(kindName(input.kind)) + "/" + input.name + "/" + decoder.name;
-        benchmark::RegisterBenchmark(name.c_str(), [&input, &decoder](benchmark::State& state) {
+        benchmark::RegisterBenchmark(benchmarkName(input, decoder.name).c_str(), [&input, &decoder](benchmark::State& state) {
             auto instance = decoder.make();
             instance->prepare(input);
             for (auto _ : state) {
@@ -402,7 +403,7 @@ private:
     };
 
     const Result* find(const Input& input, const char* decoder) const {
-        auto it = results_.find(std::string(kindName(input.kind)) + "/" + input.name + "/" + decoder);
+        auto it = results_.find(benchmarkName(input, decoder));
         return it == results_.end() ? nullptr : &it->second;
     }
 
