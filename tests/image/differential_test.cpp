@@ -180,29 +180,6 @@ std::vector<Deflate> everySetting() {
     return settings;
 }
 
-// Random samples over few values, so that colour keys match often; the first
-// sample becomes the key, palettes are full and get partial alpha.
-Image randomImage(int colorType, int depth, std::uint32_t width, std::uint32_t height, int interlace, int filters,
-                  std::mt19937& rng) {
-    const std::uint8_t alphabet[] = {0x00, 0x12, 0xFE, 0xFF};
-    Image image{width, height, colorType, depth, interlace, filters, {}, {}, {}, {}};
-    const std::size_t channels = colorType == 2 ? 3 : colorType == 4 ? 2 : colorType == 6 ? 4 : 1;
-    image.rows.resize((width * channels * depth + 7) / 8 * height);
-    for (auto& byte : image.rows) byte = depth >= 8 ? alphabet[rng() % 4] : std::uint8_t(rng());
-    if (!image.rows.empty()) {
-        const auto sample = std::uint16_t(depth == 16  ? image.rows[0] << 8 | image.rows[1]
-                                          : depth == 8 ? image.rows[0]
-                                                       : image.rows[0] >> (8 - depth));
-        if (colorType == 0) image.key = png_color_16{0, 0, 0, 0, sample};
-        if (colorType == 2) image.key = png_color_16{0, sample, sample, sample, 0};
-    }
-    for (int i = 0; colorType == 3 && i < 1 << depth; ++i) {
-        image.palette.push_back({std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng())});
-        if (i % 3 != 2) image.paletteAlpha.push_back(std::uint8_t(rng()));
-    }
-    return image;
-}
-
 const fs::path SUITE = PNGSUITE_DIR;
 
 TEST(Differential, PngSuiteFilesTheirPrefixesAndMutations) {
