@@ -55,9 +55,9 @@ enum class Kind { Zlib, Png };
 struct Input {
     std::string name;
     Kind kind;
-    std::vector<ByteVector> files; // level-sized images come several to an input
+    std::vector<ByteVector> files;  // level-sized images come several to an input
     std::vector<std::size_t> outputSizes;
-    std::size_t outputBytes = 0;   // one iteration's decoded bytes, over all files
+    std::size_t outputBytes = 0;  // one iteration's decoded bytes, over all files
     std::size_t largestOutput = 0;
     std::uint32_t largestHeight = 0;
 };
@@ -130,6 +130,7 @@ public:
 class IntoBuffer : public Decoder {
 public:
     void prepare(const Input& input) override { out_.resize(input.largestOutput); }
+
 protected:
     ByteVector out_;
 };
@@ -159,12 +160,13 @@ public:
 
 class LibdeflateInflate : public IntoBuffer {
     libdeflate_decompressor* decompressor_ = libdeflate_alloc_decompressor();
+
 public:
     ~LibdeflateInflate() override { libdeflate_free_decompressor(decompressor_); }
     Bytes decode(const ByteVector& stream) override {
         std::size_t size = 0;
-        libdeflate_result result = libdeflate_zlib_decompress(decompressor_, stream.data(), stream.size(),
-                                                              out_.data(), out_.size(), &size);
+        libdeflate_result result =
+            libdeflate_zlib_decompress(decompressor_, stream.data(), stream.size(), out_.data(), out_.size(), &size);
         if (result != LIBDEFLATE_SUCCESS) {
             error = "error " + std::to_string(int(result));
             return {};
@@ -175,6 +177,7 @@ public:
 
 class OwnPng : public Decoder {
     std::unique_ptr<std::uint8_t[]> pixels_;
+
 public:
     Bytes decode(const ByteVector& file) override {
         pixels_.reset();
@@ -275,6 +278,7 @@ public:
 
 class StbDecode : public Decoder {
     std::unique_ptr<stbi_uc, decltype(&stbi_image_free)> pixels_{nullptr, stbi_image_free};
+
 public:
     Bytes decode(const ByteVector& file) override {
         pixels_.reset();
@@ -295,7 +299,9 @@ struct DecoderKind {
 };
 
 template <class T>
-std::unique_ptr<Decoder> make() { return std::make_unique<T>(); }
+std::unique_ptr<Decoder> make() {
+    return std::make_unique<T>();
+}
 
 // Ours comes first in each group: the others are compared with it.
 const DecoderKind DECODERS[] = {
@@ -346,19 +352,21 @@ void verify(const Input& input) {
 void registerBenchmarks(const Input& input) {
     for (const auto& decoder : DECODERS) {
         if (decoder.kind != input.kind) continue;
-        benchmark::RegisterBenchmark(benchmarkName(input, decoder.name).c_str(), [&input, &decoder](benchmark::State& state) {
-            auto instance = decoder.make();
-            instance->prepare(input);
-            for (auto _ : state) {
-                for (const auto& file : input.files) {
-                    Bytes out = instance->decode(file);
-                    benchmark::DoNotOptimize(out.data());
-                    if (out.empty()) state.SkipWithError(instance->error.c_str());
+        benchmark::RegisterBenchmark(
+            benchmarkName(input, decoder.name).c_str(),
+            [&input, &decoder](benchmark::State& state) {
+                auto instance = decoder.make();
+                instance->prepare(input);
+                for (auto _ : state) {
+                    for (const auto& file : input.files) {
+                        Bytes out = instance->decode(file);
+                        benchmark::DoNotOptimize(out.data());
+                        if (out.empty()) state.SkipWithError(instance->error.c_str());
+                    }
+                    benchmark::ClobberMemory();
                 }
-                benchmark::ClobberMemory();
-            }
-            state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(input.outputBytes));
-        })
+                state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(input.outputBytes));
+            })
             // A decode of the large inputs takes tens of milliseconds: a quarter second a
             // repetition gives a handful of iterations and keeps the whole run within minutes.
             ->MinTime(0.25)
@@ -420,9 +428,10 @@ private:
         };
         bool any = false, medians = true;
         std::int64_t repetitions = 1;
-        auto width = [](const char* peer) { return int(std::strlen(peer)) + 5; }; // room for "ours/peer"
+        auto width = [](const char* peer) { return int(std::strlen(peer)) + 5; };  // room for "ours/peer"
         add("%-24s %8s %9s", title, "out MiB", "ours");
-        for (const char* peer : peers) add(" %*s %*s", width(peer), peer, width(peer), ("ours/" + std::string(peer)).c_str());
+        for (const char* peer : peers)
+            add(" %*s %*s", width(peer), peer, width(peer), ("ours/" + std::string(peer)).c_str());
         add(" %9s  %s\n", "ours/best", "best peer");
         for (const auto& input : inputs_) {
             if (input.kind != kind) continue;
@@ -444,8 +453,10 @@ private:
                     ours->mibPerSecond / theirs->mibPerSecond);
                 if (theirs->mibPerSecond > bestRate) best = peer, bestRate = theirs->mibPerSecond;
             }
-            if (best) add(" %9.2f  %s\n", ours->mibPerSecond / bestRate, best);
-            else add(" %9s\n", "-");
+            if (best)
+                add(" %9.2f  %s\n", ours->mibPerSecond / bestRate, best);
+            else
+                add(" %9s\n", "-");
         }
         if (!any) return;
         out << "\n"
@@ -458,7 +469,7 @@ private:
     std::map<std::string, Result> results_;
 };
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     // Three repetitions with only their statistics shown, unless the command line says otherwise.
@@ -486,8 +497,8 @@ int main(int argc, char** argv) {
     for (const char* name : {"photo-rgb8", "photo-rgba8", "photo-rgb16", "photo-rgb8-interlaced",
                              "photo-rgba8-interlaced", "flat-rgba8", "palette8", "grey8"})
         inputs.push_back(loadInput(folder, name, Kind::Png, {std::string(name) + ".png"}));
-    inputs.push_back(loadInput(folder, "levels-4x100x100", Kind::Png,
-                               {"level1.png", "level2.png", "level3.png", "level4.png"}));
+    inputs.push_back(
+        loadInput(folder, "levels-4x100x100", Kind::Png, {"level1.png", "level2.png", "level3.png", "level4.png"}));
 
     for (const auto& input : inputs) verify(input);
     std::fprintf(stderr, "decode_bench: every peer's output equals ours on all %zu inputs\n", inputs.size());

@@ -64,7 +64,7 @@ bool Snake::step(Heading toward, Level& level) {
     elapsed -= stepInterval;
     heading = toward;
     const Segment target = neighbour(head(), toward);
-    Cell* cell = level.cellAt(target.x, target.y);  // none outside the grid: open floor there
+    Cell* cell = level.cellAt(target.x, target.y);    // none outside the grid: open floor there
     if (cell != nullptr && cell->wall) return false;  // the snake stays out of the wall
     if (cell != nullptr && cell->food) {
         cell->food = false;

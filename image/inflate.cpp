@@ -7,20 +7,17 @@
 
 namespace {
 
-constexpr std::array<std::uint32_t, 29> LENGTH_BASE = {
-    3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 17, 19, 23, 27, 31,
-    35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr std::array<std::uint32_t, 29> LENGTH_EXTRA = {
-    0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
-    3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr std::array<std::uint32_t, 30> DISTANCE_BASE = {
-    1, 2, 3, 4, 5, 7, 9, 13, 17, 25, 33, 49, 65, 97, 129, 193,
-    257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr std::array<std::uint32_t, 30> DISTANCE_EXTRA = {
-    0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6,
-    7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-constexpr std::array<std::uint32_t, 19> CODE_LENGTH_ORDER = {
-    16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+constexpr std::array<std::uint32_t, 29> LENGTH_BASE = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                                       31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr std::array<std::uint32_t, 29> LENGTH_EXTRA = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                                        2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr std::array<std::uint32_t, 30> DISTANCE_BASE = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                                         33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                                         1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr std::array<std::uint32_t, 30> DISTANCE_EXTRA = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                                          6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+constexpr std::array<std::uint32_t, 19> CODE_LENGTH_ORDER = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                                             11, 4,  12, 3, 13, 2, 14, 1, 15};
 
 constexpr std::size_t LITERAL_SYMBOLS = 288;
 constexpr std::size_t DISTANCE_SYMBOLS = 32;
@@ -32,12 +29,11 @@ constexpr std::uint32_t MAX_CODE_LENGTH = 15;
 
 std::vector<std::uint32_t> fixedLiteralLengths() {
     std::vector<std::uint32_t> lengths(LITERAL_SYMBOLS);
-    for (std::size_t s = 0; s < LITERAL_SYMBOLS; ++s)
-        lengths[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
+    for (std::size_t s = 0; s < LITERAL_SYMBOLS; ++s) lengths[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
     return lengths;
 }
 
-} // namespace
+}  // namespace
 
 unsigned CodeTree::build(const std::vector<std::uint32_t>& lengths, std::uint32_t maxLength) {
     const std::uint32_t n = static_cast<std::uint32_t>(lengths.size());
@@ -348,8 +344,8 @@ void fillFromCode(const std::vector<std::uint32_t>& lengths, const LengthCounts&
 // the exact path comes to need it; other lengths get their tree built now and
 // the table derived from it. Returns 0 or INFLATE_TREE_OVERFULL, as the build would.
 template <unsigned Bits, typename EntryFor>
-unsigned prepareCode(const std::vector<std::uint32_t>& lengths, CodeTree& tree, LookupTable& table,
-                     EntryFor entryFor, bool& treeDeferred) {
+unsigned prepareCode(const std::vector<std::uint32_t>& lengths, CodeTree& tree, LookupTable& table, EntryFor entryFor,
+                     bool& treeDeferred) {
     const LengthCounts count = countLengths(lengths);
     treeDeferred = isPrefixCode(count);
     if (!treeDeferred) {
@@ -438,7 +434,7 @@ std::uint64_t loadLittleEndian64(const std::uint8_t* p) {
     return value;
 }
 
-} // namespace
+}  // namespace
 
 void DeflateDecoder::readDynamicTrees() {
     if (!fieldFits(14)) return fail(INFLATE_DYNAMIC_HEADER_PAST_END);
@@ -559,7 +555,7 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
 
 #ifdef INFLATE_BMI2_LOOP
 [[gnu::target("bmi2")]] bool DeflateDecoder::decodeFastBmi2(const std::uint32_t* literalLookup,
-                                                             const std::uint32_t* distanceLookup) {
+                                                            const std::uint32_t* distanceLookup) {
     return decodeFastLoop(literalLookup, distanceLookup);
 }
 #endif

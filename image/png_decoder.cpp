@@ -9,8 +9,8 @@
 namespace {
 
 constexpr std::uint8_t SIGNATURE[8] = {137, 80, 78, 71, 13, 10, 26, 10};
-constexpr std::size_t HEADER_END = 29; // signature, IHDR length and type, 13 bytes of IHDR data
-constexpr std::uint64_t FIRST_CHUNK = 33; // behind IHDR and its CRC, whatever its length field says
+constexpr std::size_t HEADER_END = 29;     // signature, IHDR length and type, 13 bytes of IHDR data
+constexpr std::uint64_t FIRST_CHUNK = 33;  // behind IHDR and its CRC, whatever its length field says
 constexpr std::uint32_t MAX_CHUNK_LENGTH = 0x7FFFFFFF;
 constexpr std::size_t MAX_PALETTE_ENTRIES = 256;
 // No DEFLATE stream expands more than this: a 258-byte match can cost two bits.
@@ -22,13 +22,9 @@ std::uint32_t readU32(const std::uint8_t* p) {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
 }
 
-std::uint32_t readU16(const std::uint8_t* p) {
-    return (std::uint32_t{p[0]} << 8) | p[1];
-}
+std::uint32_t readU16(const std::uint8_t* p) { return (std::uint32_t{p[0]} << 8) | p[1]; }
 
-bool isType(const std::uint8_t* type, const char* name) {
-    return std::memcmp(type, name, 4) == 0;
-}
+bool isType(const std::uint8_t* type, const char* name) { return std::memcmp(type, name, 4) == 0; }
 
 void readPalette(const std::uint8_t* body, std::uint32_t length, PngImageInfo& info) {
     const std::size_t entries = length / 3;
@@ -67,9 +63,7 @@ void readTransparency(const std::uint8_t* body, std::uint32_t length, PngImageIn
         info.colorKeyBlue = readU16(body + 4);
         info.colorKeyDefined = true;
         return;
-    default:
-        info.error = PNG_TRNS_WITH_ALPHA;
-        return;
+    default: info.error = PNG_TRNS_WITH_ALPHA; return;
     }
 }
 
@@ -139,22 +133,18 @@ std::size_t scanlineEstimate(const PngImageInfo& info, std::size_t compressedSiz
         std::min({estimate, std::uint64_t{compressedSize} * MAX_INFLATE_RATIO, MAX_SCANLINE_PRESIZE}));
 }
 
-} // namespace
+}  // namespace
 
 unsigned PngDecoder::checkColorTypeAndDepth(std::uint32_t colorType, std::uint32_t bitDepth) {
     switch (colorType) {
     case 0:
-        return bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8 || bitDepth == 16
-                   ? 0
-                   : PNG_BAD_BIT_DEPTH;
-    case 3:
-        return bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8 ? 0 : PNG_BAD_BIT_DEPTH;
+        return bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8 || bitDepth == 16 ? 0
+                                                                                                  : PNG_BAD_BIT_DEPTH;
+    case 3: return bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8 ? 0 : PNG_BAD_BIT_DEPTH;
     case 2:
     case 4:
-    case 6:
-        return bitDepth == 8 || bitDepth == 16 ? 0 : PNG_BAD_BIT_DEPTH;
-    default:
-        return PNG_BAD_COLOR_TYPE;
+    case 6: return bitDepth == 8 || bitDepth == 16 ? 0 : PNG_BAD_BIT_DEPTH;
+    default: return PNG_BAD_COLOR_TYPE;
     }
 }
 

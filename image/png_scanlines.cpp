@@ -38,7 +38,7 @@ std::uint64_t rowsBytes(std::uint32_t width, std::uint32_t height, std::uint32_t
 
 // One block of rows: the whole image, or one Adam7 pass, and where its pixels go.
 struct RowBlock {
-    std::uint32_t width, height;            // in pixels of the block
+    std::uint32_t width, height;  // in pixels of the block
     std::uint32_t originX, originY, spacingX, spacingY;
 };
 
@@ -99,8 +99,8 @@ void unfilterUp(std::uint8_t* to, const std::uint8_t* from, const std::uint8_t* 
 // overlap the next load.) `predict` takes the left, upper and upper-left
 // pixels. Returns where the scalar loop takes over.
 template <typename Predict>
-std::size_t unfilterPixels(std::uint8_t* to, const std::uint8_t* from, const std::uint8_t* previous,
-                           std::size_t bpp, std::size_t length, Predict predict) {
+std::size_t unfilterPixels(std::uint8_t* to, const std::uint8_t* from, const std::uint8_t* previous, std::size_t bpp,
+                           std::size_t length, Predict predict) {
     if (bpp != 4 || length < 2 * bpp) return bpp;
     const auto load = [](const std::uint8_t* p) {
         std::int32_t word;
@@ -273,11 +273,11 @@ struct Converter {
         for (std::uint32_t x = 0; x < count; ++x, out += step, row += 3 * bytes) {
             const std::uint8_t* g = row + bytes;
             const std::uint8_t* b = row + 2 * bytes;
-            const bool keyed = info.colorKeyDefined &&
-                               (bytes == 2 ? sample16(row) == info.colorKeyRed && sample16(g) == info.colorKeyGreen &&
-                                                 sample16(b) == info.colorKeyBlue
-                                           : row[0] == info.colorKeyRed && g[0] == info.colorKeyGreen &&
-                                                 b[0] == info.colorKeyBlue);
+            const bool keyed =
+                info.colorKeyDefined &&
+                (bytes == 2 ? sample16(row) == info.colorKeyRed && sample16(g) == info.colorKeyGreen &&
+                                  sample16(b) == info.colorKeyBlue
+                            : row[0] == info.colorKeyRed && g[0] == info.colorKeyGreen && b[0] == info.colorKeyBlue);
             put(out, row[0], g[0], b[0], keyed ? 0 : 255);
         }
     }
@@ -295,11 +295,9 @@ struct Converter {
     }
 };
 
-} // namespace
+}  // namespace
 
-std::uint32_t bitsPerPixel(const PngImageInfo& info) {
-    return channelsOf(info.colorType) * info.bitDepth;
-}
+std::uint32_t bitsPerPixel(const PngImageInfo& info) { return channelsOf(info.colorType) * info.bitDepth; }
 
 std::uint64_t scanlineBytesNeeded(const PngImageInfo& info) {
     const std::uint32_t bpp = bitsPerPixel(info);

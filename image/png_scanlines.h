@@ -54,5 +54,5 @@ struct Adam7Pass {
     }
 };
 
-inline constexpr Adam7Pass ADAM7_PASSES[7] = {
-    {0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+inline constexpr Adam7Pass ADAM7_PASSES[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                              {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};

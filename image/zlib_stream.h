@@ -7,10 +7,10 @@
 #include "image/byte_vector.h"
 
 // Result codes of the zlib stream wrapper; the DEFLATE decoder's pass through unchanged.
-inline constexpr unsigned ZLIB_HEADER_CHECK_FAILED = 24; // CMF * 256 + FLG is not a multiple of 31
-inline constexpr unsigned ZLIB_UNSUPPORTED_METHOD = 25;  // CM is not 8, or CINFO is above 7
-inline constexpr unsigned ZLIB_PRESET_DICTIONARY = 26;   // FDICT is set
-inline constexpr unsigned ZLIB_INPUT_TOO_SHORT = 53;     // fewer than the two header bytes
+inline constexpr unsigned ZLIB_HEADER_CHECK_FAILED = 24;  // CMF * 256 + FLG is not a multiple of 31
+inline constexpr unsigned ZLIB_UNSUPPORTED_METHOD = 25;   // CM is not 8, or CINFO is above 7
+inline constexpr unsigned ZLIB_PRESET_DICTIONARY = 26;    // FDICT is set
+inline constexpr unsigned ZLIB_INPUT_TOO_SHORT = 53;      // fewer than the two header bytes
 
 // Decodes the zlib stream `in` into `out`, whose existing size serves as room.
 // Returns 0 with `out` holding exactly the decoded bytes, or a nonzero code

@@ -9,7 +9,7 @@
 namespace {
 
 constexpr int PEN_START = 2;
-constexpr int GLYPH_GAP = 2;       // texels between glyphs in a row
+constexpr int GLYPH_GAP = 2;  // texels between glyphs in a row
 constexpr int GLYPHS_PER_ROW = 11;
 constexpr int ROW_STEP = FONT_GLYPH_HEIGHT + 2;
 constexpr int RGBA = 4;

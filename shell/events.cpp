@@ -11,27 +11,27 @@ void steer(Game& game, Heading toward) {
 bool handleKey(const SDL_KeyboardEvent& key, Game& game) {
     const bool pressed = key.state == SDL_PRESSED;  // key-down, auto-repeats included
     switch (key.keysym.sym) {
-        case SDLK_ESCAPE: return true;  // on key-up too
-        case SDLK_SPACE: game.onTitle = false; break;
-        case SDLK_3:
-            if (pressed) game.setProjection(!game.perspective);
-            break;
-        case SDLK_h:
-            if (pressed) game.fog = !game.fog;
-            break;
-        case SDLK_LEFT:
-            if (pressed) steer(game, HEADING_LEFT);
-            break;
-        case SDLK_UP:
-            if (pressed) steer(game, HEADING_UP);
-            break;
-        case SDLK_RIGHT:
-            if (pressed) steer(game, HEADING_RIGHT);
-            break;
-        case SDLK_DOWN:
-            if (pressed) steer(game, HEADING_DOWN);
-            break;
-        default: break;
+    case SDLK_ESCAPE: return true;  // on key-up too
+    case SDLK_SPACE: game.onTitle = false; break;
+    case SDLK_3:
+        if (pressed) game.setProjection(!game.perspective);
+        break;
+    case SDLK_h:
+        if (pressed) game.fog = !game.fog;
+        break;
+    case SDLK_LEFT:
+        if (pressed) steer(game, HEADING_LEFT);
+        break;
+    case SDLK_UP:
+        if (pressed) steer(game, HEADING_UP);
+        break;
+    case SDLK_RIGHT:
+        if (pressed) steer(game, HEADING_RIGHT);
+        break;
+    case SDLK_DOWN:
+        if (pressed) steer(game, HEADING_DOWN);
+        break;
+    default: break;
     }
     return false;
 }
@@ -40,16 +40,16 @@ bool handleKey(const SDL_KeyboardEvent& key, Game& game) {
 
 bool handleEvent(const SDL_Event& event, Game& game) {
     switch (event.type) {
-        case SDL_QUIT: return true;
-        case SDL_WINDOWEVENT:
-            // Only recorded: the perspective view takes the new size when next chosen.
-            if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
-                game.width = event.window.data1;
-                game.height = event.window.data2;
-            }
-            return false;
-        case SDL_KEYDOWN:
-        case SDL_KEYUP: return handleKey(event.key, game);
-        default: return false;
+    case SDL_QUIT: return true;
+    case SDL_WINDOWEVENT:
+        // Only recorded: the perspective view takes the new size when next chosen.
+        if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+            game.width = event.window.data1;
+            game.height = event.window.data2;
+        }
+        return false;
+    case SDL_KEYDOWN:
+    case SDL_KEYUP: return handleKey(event.key, game);
+    default: return false;
     }
 }

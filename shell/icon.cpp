@@ -25,12 +25,12 @@ constexpr std::string_view ICON_ART[ICON_SIZE] = {
 
 constexpr std::uint16_t iconPixel(char c) {
     switch (c) {
-        case 'g': return 0xF0C0;  // body
-        case 't': return 0xF070;  // tail, darker
-        case 'H': return 0xF0F0;  // head, brighter
-        case 'e': return 0xFF00;  // the eye
-        case 'B': return 0xF00F;  // food
-        default: return 0x0000;   // transparent
+    case 'g': return 0xF0C0;  // body
+    case 't': return 0xF070;  // tail, darker
+    case 'H': return 0xF0F0;  // head, brighter
+    case 'e': return 0xFF00;  // the eye
+    case 'B': return 0xF00F;  // food
+    default: return 0x0000;   // transparent
     }
 }
 
@@ -44,7 +44,7 @@ constexpr std::array<std::uint16_t, ICON_SIZE * ICON_SIZE> paintIcon() {
 
 }  // namespace
 
-const std::array<std::uint16_t, ICON_SIZE * ICON_SIZE> WINDOW_ICON = paintIcon();
+const std::array<std::uint16_t, ICON_SIZE* ICON_SIZE> WINDOW_ICON = paintIcon();
 
 // The icon is cosmetic: no result is looked at. SDL copies the pixels, so the
 // surface only borrows the table and goes at once.

@@ -120,7 +120,7 @@ int decodePng(const std::string& name, const ByteVector& input, const std::strin
     return writeOutput(out, pixels.get(), std::size_t{info.width} * info.height * 4);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -143,8 +143,8 @@ int main(int argc, char** argv) {
         if (!input)
             std::fprintf(stderr, "pngdecode: cannot read '%s'\n", name.c_str());
         else
-            inputStatus = options->zlib ? decodeZlib(name, *input, options->out)
-                                        : decodePng(name, *input, options->out);
+            inputStatus =
+                options->zlib ? decodeZlib(name, *input, options->out) : decodePng(name, *input, options->out);
         status = std::max(status, inputStatus);
     }
     return status;

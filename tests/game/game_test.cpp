@@ -94,9 +94,9 @@ TEST_F(GameTest, CountsOnlyTheUnbrokenRunFromOne) {
 }
 
 TEST_F(GameTest, RefusedLevelsArePassedOver) {
-    writeFile("level1.png", {1, 2, 3});                           // does not decode
+    writeFile("level1.png", {1, 2, 3});                              // does not decode
     writeFile("level2.png", levelFile({"....#....", "#.#.#.#.#"}));  // runs of four only
-    writeFile("level3.png", levelFile({"#####", "     "}));         // no open cell
+    writeFile("level3.png", levelFile({"#####", "     "}));          // no open cell
     writeFile("level4.png", levelFile({"#.........", "...#......"}));
     writeFile("level5.png", levelFile({"......"}));
     std::filesystem::remove("level5.png");  // gone since the count
@@ -143,7 +143,7 @@ TEST_F(GameTest, ScoreTrailer) {
         std::vector<std::uint8_t> lastEight;  // empty: the file as before
     } const offers[] = {
         {0, {0x35, 0x81, 0x00, 0x08, 0, 0, 0, 0}},  // a first death appends, even with 0
-        {0, {}},                                     // equal: not a byte changes
+        {0, {}},                                    // equal: not a byte changes
         {300, {0x35, 0x81, 0x00, 0x08, 0x2C, 0x01, 0, 0}},
         {299, {}},
     };
@@ -177,8 +177,16 @@ TEST_F(GameTest, ScoreTrailer) {
 }
 
 TEST_F(GameTest, LoadingFillsEveryCellAndEmptiesTheGridOnFailure) {
-    Image image{2, 2, PNG_COLOR_TYPE_RGBA, 8, PNG_INTERLACE_NONE, PNG_FILTER_NONE,
-                {255, 0, 0, 255, 0, 255, 0, 1, 0, 0, 255, 254, 9, 8, 7, 0}, {}, {}, {}};
+    Image image{2,
+                2,
+                PNG_COLOR_TYPE_RGBA,
+                8,
+                PNG_INTERLACE_NONE,
+                PNG_FILTER_NONE,
+                {255, 0, 0, 255, 0, 255, 0, 1, 0, 0, 255, 254, 9, 8, 7, 0},
+                {},
+                {},
+                {}};
     ByteVector png = encodeWithLibpng(image);
     writeFile("plain.png", png);
     png.insert(png.end(), {0x35, 0x81, 0x00, 0x08, 1, 0, 0, 0});

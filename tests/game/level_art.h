@@ -19,8 +19,16 @@
 using Art = std::vector<std::string>;
 
 inline ByteVector levelFile(const Art& art) {
-    Image image{static_cast<std::uint32_t>(art[0].size()), static_cast<std::uint32_t>(art.size()), PNG_COLOR_TYPE_RGBA,
-                8, PNG_INTERLACE_NONE, PNG_FILTER_NONE, {}, {}, {}, {}};
+    Image image{static_cast<std::uint32_t>(art[0].size()),
+                static_cast<std::uint32_t>(art.size()),
+                PNG_COLOR_TYPE_RGBA,
+                8,
+                PNG_INTERLACE_NONE,
+                PNG_FILTER_NONE,
+                {},
+                {},
+                {},
+                {}};
     for (const std::string& row : art) {
         for (const char c : row) {
             const std::uint8_t alpha = c == '#' ? 254 : c == ' ' ? 0 : c == 'o' ? 1 : 255;

@@ -24,10 +24,10 @@ TEST(Sight, RayEnds) {
         float offset;
         Segment end;
     } const cases[] = {
-        {{10, 10}, HEADING_RIGHT, 0, {25, 10}},  {{10, 10}, HEADING_RIGHT, -42, {21, 0}},  // y -0.04 truncates to 0
-        {{10, 10}, HEADING_RIGHT, -1, {24, 9}},  {{10, 10}, HEADING_RIGHT, 41, {21, 19}},
+        {{10, 10}, HEADING_RIGHT, 0, {25, 10}}, {{10, 10}, HEADING_RIGHT, -42, {21, 0}},  // y -0.04 truncates to 0
+        {{10, 10}, HEADING_RIGHT, -1, {24, 9}}, {{10, 10}, HEADING_RIGHT, 41, {21, 19}},
         {{10, 10}, HEADING_UP, 0, {9, -5}},  // cos 270 degrees is just below zero
-        {{0, 10}, HEADING_UP, 0, {0, -5}},       {{10, 10}, HEADING_LEFT, 0, {-5, 10}},
+        {{0, 10}, HEADING_UP, 0, {0, -5}},      {{10, 10}, HEADING_LEFT, 0, {-5, 10}},
         {{10, 10}, HEADING_DOWN, 0, {10, 25}},
     };
     for (const Case& c : cases) {
@@ -47,11 +47,12 @@ TEST(Sight, CastRayLightsItsLineAndStopsAtTheFirstWall) {
         {{"....", "....", "....", "...."}, {3, 3}, {0, 0}, {{3, 3}, {2, 2}, {1, 1}, {0, 0}}, false},
         {{"..#.."}, {0, 0}, {4, 0}, {{0, 0}, {1, 0}, {2, 0}}, true},
         {{".. .."}, {4, 0}, {0, 0}, {{4, 0}, {3, 0}, {2, 0}}, true},  // a wall that is never drawn stops sight too
-        {{"...", "..."}, {1, 0}, {1, -15}, {{1, 0}}, false},           // off the grid nothing is lit
+        {{"...", "..."}, {1, 0}, {1, -15}, {{1, 0}}, false},          // off the grid nothing is lit
         {{"...", "..."}, {-3, 1}, {5, 1}, {{0, 1}, {1, 1}, {2, 1}}, false},  // from outside, across the grid
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "(" << c.from.x << "," << c.from.y << ") to (" << c.to.x << "," << c.to.y << ")");
+        SCOPED_TRACE(::testing::Message()
+                     << "(" << c.from.x << "," << c.from.y << ") to (" << c.to.x << "," << c.to.y << ")");
         Level level = levelFromArt(c.art);
         const Cell* wall = level.castRay(c.from.x, c.from.y, c.to.x, c.to.y);
         EXPECT_EQ(litSquares(level), c.lit);

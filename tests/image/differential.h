@@ -96,7 +96,7 @@ inline std::string comparePng(const std::uint8_t* data, std::size_t size) {
 // `fill`, as a caller that reuses or pre-sizes its buffer hands it over. The
 // output counts only on success: after a failure it must not be used.
 inline std::string compareZlib(const ByteVector& in, std::size_t room, std::uint8_t fill = 0xA5) {
-    const ByteVector exact(in); // capacity = size: the sanitizer sees a read past the end
+    const ByteVector exact(in);  // capacity = size: the sanitizer sees a read past the end
     ByteVector fastOut(room, fill), refOut(room, fill);
     const unsigned fastCode = decompressZlibStream(fastOut, exact);
     const unsigned refCode = reference::decompressZlibStream(refOut, exact);
@@ -135,4 +135,4 @@ inline std::string compareZlibFuzzInput(const std::uint8_t* data, std::size_t si
     return compareZlib(stream, room);
 }
 
-} // namespace differential
+}  // namespace differential

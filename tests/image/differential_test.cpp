@@ -57,8 +57,8 @@ public:
         if (difference.empty()) return true;
         fs::create_directories("differential-failures");
         const fs::path saved = fs::absolute("differential-failures") / name;
-        std::ofstream(saved, std::ios::binary).write(reinterpret_cast<const char*>(input.data()),
-                                                     std::streamsize(input.size()));
+        std::ofstream(saved, std::ios::binary)
+            .write(reinterpret_cast<const char*>(input.data()), std::streamsize(input.size()));
         ADD_FAILURE() << name << ": " << difference << "\n  input saved as " << saved.string();
         return ++count_ < 5;
     }
@@ -79,15 +79,16 @@ ByteVector asZlibInput(const ByteVector& stream, std::size_t room = 0) {
 }
 
 std::uint32_t readU32(const ByteVector& file, std::size_t p) {
-    return std::uint32_t{file[p]} << 24 | std::uint32_t{file[p + 1]} << 16 | std::uint32_t{file[p + 2]} << 8 | file[p + 3];
+    return std::uint32_t{file[p]} << 24 | std::uint32_t{file[p + 1]} << 16 | std::uint32_t{file[p + 2]} << 8 |
+           file[p + 3];
 }
 
 // One damage of a kind the generator picks: bytes overwritten anywhere, a bit
 // flipped in an IDAT's data, a chunk length changed, or the file cut short.
 ByteVector mutatePng(ByteVector file, std::mt19937& rng) {
     if (file.empty()) return file;
-    std::vector<std::size_t> chunks;                         // where each length field is
-    std::vector<std::pair<std::size_t, std::size_t>> idatData; // each IDAT's data, as far as the file goes
+    std::vector<std::size_t> chunks;                            // where each length field is
+    std::vector<std::pair<std::size_t, std::size_t>> idatData;  // each IDAT's data, as far as the file goes
     for (std::size_t p = 8; p + 8 <= file.size(); p += 12 + std::size_t{readU32(file, p)}) {
         chunks.push_back(p);
         if (std::equal(file.begin() + p + 4, file.begin() + p + 8, "IDAT") && p + 8 < file.size())
@@ -111,9 +112,7 @@ ByteVector mutatePng(ByteVector file, std::mt19937& rng) {
             for (int i = 0; i < 4; ++i) file[p + i] = std::uint8_t(length >> (24 - 8 * i));
         }
         break;
-    default:
-        file.resize(pick(rng, file.size()));
-        break;
+    default: file.resize(pick(rng, file.size())); break;
     }
     return file;
 }
@@ -150,7 +149,9 @@ ByteVector sampleData(std::size_t size, std::mt19937& rng, int only = -1) {
                 data.insert(data.end(), word.begin(), word.end());
             }
             break;
-        case 1: while (n-- > 0) data.push_back(std::uint8_t(rng())); break;
+        case 1:
+            while (n-- > 0) data.push_back(std::uint8_t(rng()));
+            break;
         case 2: data.insert(data.end(), n, std::uint8_t(rng())); break;
         default:
             if (data.empty()) break;
@@ -241,13 +242,17 @@ TEST(Differential, LargeSystemZlibStreamsAndMutations) {
     Differences differences;
     std::mt19937 rng(1951);
     const ByteVector data = sampleData(1 << 20, rng);
-    const Deflate settings[] = {{0, Z_DEFAULT_STRATEGY, 15}, {1, Z_DEFAULT_STRATEGY, 15}, {9, Z_DEFAULT_STRATEGY, 15},
-                                {6, Z_HUFFMAN_ONLY, 15},     {6, Z_RLE, 15},             {6, Z_FIXED, 9}};
+    const Deflate settings[] = {{0, Z_DEFAULT_STRATEGY, 15},
+                                {1, Z_DEFAULT_STRATEGY, 15},
+                                {9, Z_DEFAULT_STRATEGY, 15},
+                                {6, Z_HUFFMAN_ONLY, 15},
+                                {6, Z_RLE, 15},
+                                {6, Z_FIXED, 9}};
     for (const Deflate how : settings) {
         const ByteVector stream = compressWith(data, how);
-        const std::string name = "zlib-1MiB-level" + std::to_string(how.level) + "-strategy" + std::to_string(how.strategy);
-        if (!differences.check(differential::compareZlibAtSizes(stream), asZlibInput(stream), name + ".zlib"))
-            return;
+        const std::string name =
+            "zlib-1MiB-level" + std::to_string(how.level) + "-strategy" + std::to_string(how.strategy);
+        if (!differences.check(differential::compareZlibAtSizes(stream), asZlibInput(stream), name + ".zlib")) return;
         for (int m = 0; m < 3; ++m) {
             const ByteVector mutated = mutateZlib(stream, rng);
             const std::size_t room = m == 0 ? data.size() / 2 : 0;
@@ -320,7 +325,7 @@ ByteVector dynamicBlock(const std::vector<std::uint32_t>& literal, const std::ve
     static constexpr int ORDER[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
     std::uint32_t codeLengthLength[19];
     for (int i = 0; i < 19; ++i) codeLengthLength[ORDER[i]] = i < 13 ? 4 : 5;  // 13/16 + 6/32 = 1
-    std::uint32_t code[19], next[6] = {0, 0, 0, 0, 0, 26};                        // canonical: 4 bits from 0, 5 from 26
+    std::uint32_t code[19], next[6] = {0, 0, 0, 0, 0, 26};                     // canonical: 4 bits from 0, 5 from 26
     for (int symbol = 0; symbol < 19; ++symbol) code[symbol] = next[codeLengthLength[symbol]]++;
     BitWriter bits;
     bits.put(1, 1).put(2, 2);  // BFINAL, BTYPE dynamic
@@ -364,4 +369,4 @@ TEST(Differential, Regressions) {
     }
 }
 
-} // namespace
+}  // namespace

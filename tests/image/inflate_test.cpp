@@ -17,15 +17,15 @@
 namespace {
 
 using Lengths = std::vector<std::uint32_t>;
-using Seq = std::vector<std::pair<unsigned, unsigned>>; // code-length symbols, each with its repeat count
-constexpr unsigned DIST = 1000;                         // DIST + d: distance symbol d in a fixed block
+using Seq = std::vector<std::pair<unsigned, unsigned>>;  // code-length symbols, each with its repeat count
+constexpr unsigned DIST = 1000;                          // DIST + d: distance symbol d in a fixed block
 
 ByteVector z(const BitWriter& w) { return zlibWrap(w.bytes()); }
 
 // A fixed block of literal/length and distance symbols behind the blocks in `w`. Codes: 0-143 8 bits from 0x30,
 // 144-255 9 bits from 0x190, 256-279 7 bits from 0, 280-287 8 bits from 0xC0, distances 5 bits.
 BitWriter fixed(unsigned bfinal, std::initializer_list<unsigned> symbols, BitWriter w = {}) {
-    w.put(bfinal, 1).put(1, 2); // BFINAL, BTYPE: fixed
+    w.put(bfinal, 1).put(1, 2);  // BFINAL, BTYPE: fixed
     const unsigned first[] = {0, 144, 256, 280}, code[] = {0x30, 0x190, 0, 0xC0}, bits[] = {8, 9, 7, 8};
     for (unsigned s : symbols) {
         const int r = (s >= 144) + (s >= 256) + (s >= 280);
@@ -36,9 +36,9 @@ BitWriter fixed(unsigned bfinal, std::initializer_list<unsigned> symbols, BitWri
 
 // A stored block holding `data` behind the blocks in `w`.
 BitWriter stored(unsigned bfinal, const std::string& data, BitWriter w = {}) {
-    w.put(bfinal, 1).put(0, 2);                   // BFINAL, BTYPE: stored
-    w.put(0, (8 - w.bits() % 8) % 8);             // pad to a byte
-    w.put(data.size(), 16).put(~data.size(), 16); // LEN, NLEN
+    w.put(bfinal, 1).put(0, 2);                    // BFINAL, BTYPE: stored
+    w.put(0, (8 - w.bits() % 8) % 8);              // pad to a byte
+    w.put(data.size(), 16).put(~data.size(), 16);  // LEN, NLEN
     for (char c : data) w.put(c, 8);
     return w;
 }
@@ -51,12 +51,12 @@ const Lengths CL_CODES = {4, 5, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 14, 15
 // in the code above, each followed by its repeat count (a count of 0 leaves the count out).
 BitWriter dynamic(unsigned hlit, unsigned hdist, const Seq& seq, const Lengths& cl = CL) {
     BitWriter w;
-    w.put(1, 1).put(2, 2);                             // BFINAL: last, BTYPE: dynamic
-    w.put(hlit - 257, 5).put(hdist - 1, 5).put(15, 4); // HLIT, HDIST, HCLEN: 19
+    w.put(1, 1).put(2, 2);                              // BFINAL: last, BTYPE: dynamic
+    w.put(hlit - 257, 5).put(hdist - 1, 5).put(15, 4);  // HLIT, HDIST, HCLEN: 19
     for (unsigned s : {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15}) w.put(cl[s], 3);
     for (auto [s, count] : seq) {
         w.putHuffman(CL_CODES[s], CL[s]);
-        if (count > 0) w.put(count - (s == 18 ? 11 : 3), s == 16 ? 2 : s == 17 ? 3 : 7); // repeat count
+        if (count > 0) w.put(count - (s == 18 ? 11 : 3), s == 16 ? 2 : s == 17 ? 3 : 7);  // repeat count
     }
     return w;
 }
@@ -70,7 +70,6 @@ BitWriter aBlock(unsigned hdist, Seq tail, int k = -1) {
     while (k >= 0 && (w.bits() + k) % 8) w.putHuffman(0, 1);
     return w;
 }
-
 
 // Empty, one byte, random, text-like, short runs, long zero runs, and all mixed (390 KB, repeats 20000 and 30000 back).
 std::vector<ByteVector> samples() {
@@ -87,27 +86,27 @@ std::vector<ByteVector> samples() {
     return {{}, {42}, random, text, runs, zeros, mixed};
 }
 
-} // namespace
+}  // namespace
 
 TEST(ZlibStream, MalformedStreamsFailWithTheirCode) {
     const std::pair<unsigned, ByteVector> cases[] = {
         {ZLIB_INPUT_TOO_SHORT, {}},
         {ZLIB_INPUT_TOO_SHORT, {0x78}},
         {INFLATE_BLOCK_HEADER_PAST_END, {0x78, 0x01}},
-        {ZLIB_HEADER_CHECK_FAILED, {0x89, 0x01, 3, 0}}, // CM 9 and CINFO 8 too; an empty fixed block follows
-        {ZLIB_UNSUPPORTED_METHOD, {0x88, 0x1C, 3, 0}},  // CINFO 8
-        {ZLIB_UNSUPPORTED_METHOD, {0x77, 0x09, 3, 0}},  // CM 7
-        {ZLIB_PRESET_DICTIONARY, {0x78, 0x20}},         // no dictionary id follows
-        {INFLATE_BAD_BLOCK_TYPE, z(BitWriter().put(0, 1).put(3, 2))}, // BFINAL: more, BTYPE: 3
-        {INFLATE_BAD_BLOCK_TYPE, z(BitWriter().put(1, 1).put(3, 2))}, // BFINAL: last, BTYPE: 3
+        {ZLIB_HEADER_CHECK_FAILED, {0x89, 0x01, 3, 0}},  // CM 9 and CINFO 8 too; an empty fixed block follows
+        {ZLIB_UNSUPPORTED_METHOD, {0x88, 0x1C, 3, 0}},   // CINFO 8
+        {ZLIB_UNSUPPORTED_METHOD, {0x77, 0x09, 3, 0}},   // CM 7
+        {ZLIB_PRESET_DICTIONARY, {0x78, 0x20}},          // no dictionary id follows
+        {INFLATE_BAD_BLOCK_TYPE, z(BitWriter().put(0, 1).put(3, 2))},  // BFINAL: more, BTYPE: 3
+        {INFLATE_BAD_BLOCK_TYPE, z(BitWriter().put(1, 1).put(3, 2))},  // BFINAL: last, BTYPE: 3
         // BFINAL: last, BTYPE: stored, pad (8 bits); LEN 3, NLEN off by one bit, "abc"; LEN 4 over 3 bytes
         {INFLATE_STORED_LENGTH_MISMATCH, z(BitWriter().put(1, 8).put(3, 16).put(0xFEFC, 16).put(0x636261, 24))},
         {INFLATE_STORED_PAST_END, z(BitWriter().put(1, 8).put(4, 16).put(0xFFFB, 16).put(0x636261, 24))},
-        {INFLATE_BLOCK_HEADER_PAST_END, z(BitWriter().put(1, 8).put(0, 16).put(0xFF, 8))}, // LEN, half of NLEN
-        {INFLATE_BLOCK_HEADER_PAST_END, z(stored(0, "ab"))}, // no block after a non-final one
-        {INFLATE_BLOCK_HEADER_PAST_END, z(fixed(0, {256}, fixed(0, {256}, fixed(0, {256}))))},    // 2 bits of a header
-        {INFLATE_DYNAMIC_HEADER_PAST_END, z(fixed(0, {200, 200, 200, 256}).put(1, 1).put(2, 2))}, // ends at bit 40
-        {INFLATE_DYNAMIC_HEADER_PAST_END, z(BitWriter().put(1, 1).put(2, 2).put(0, 5))},          // HLIT, no HDIST
+        {INFLATE_BLOCK_HEADER_PAST_END, z(BitWriter().put(1, 8).put(0, 16).put(0xFF, 8))},  // LEN, half of NLEN
+        {INFLATE_BLOCK_HEADER_PAST_END, z(stored(0, "ab"))},  // no block after a non-final one
+        {INFLATE_BLOCK_HEADER_PAST_END, z(fixed(0, {256}, fixed(0, {256}, fixed(0, {256}))))},     // 2 bits of a header
+        {INFLATE_DYNAMIC_HEADER_PAST_END, z(fixed(0, {200, 200, 200, 256}).put(1, 1).put(2, 2))},  // ends at bit 40
+        {INFLATE_DYNAMIC_HEADER_PAST_END, z(BitWriter().put(1, 1).put(2, 2).put(0, 5))},           // HLIT, no HDIST
         // BFINAL, BTYPE: dynamic, HLIT, HDIST, HCLEN: 19, 7 of the 57 bits of code-length code lengths
         {INFLATE_DYNAMIC_HEADER_PAST_END, z(BitWriter().put(1, 1).put(2, 2).put(0, 10).put(15, 4).put(0, 5))},
         // 258 places: 255 zeros, then runs one place too long
@@ -115,10 +114,10 @@ TEST(ZlibStream, MalformedStreamsFailWithTheirCode) {
         {INFLATE_ZEROS_OVERRUN, z(dynamic(257, 1, {{18, 138}, {18, 117}, {17, 4}}))},
         {INFLATE_LONG_ZEROS_OVERRUN, z(dynamic(257, 1, {{18, 138}, {18, 109}, {18, 12}}))},
         {INFLATE_REPEAT_WITHOUT_LENGTH, z(dynamic(257, 1, {{16, 3}}))},
-        {INFLATE_REPEAT_COUNT_PAST_END, z(dynamic(257, 1, {{0, 0}, {0, 0}, {17, 3}, {18, 0}}))}, // count at bit 88
-        {INFLATE_REPEAT_COUNT_PAST_END, z(dynamic(257, 1, {{0, 0}, {0, 0}, {0, 0}, {16, 0}}))},  // count bits 87-88
-        {INFLATE_NO_END_OF_BLOCK, z(dynamic(257, 1, {{1, 0}, {1, 0}, {2, 0}, {18, 138}, {18, 117}}))}, // 55 if built
-        {INFLATE_TREE_OVERFULL, z(aBlock(3, {{1, 0}, {1, 0}, {2, 0}}))}, // distance lengths 1, 1, 2 as below
+        {INFLATE_REPEAT_COUNT_PAST_END, z(dynamic(257, 1, {{0, 0}, {0, 0}, {17, 3}, {18, 0}}))},  // count at bit 88
+        {INFLATE_REPEAT_COUNT_PAST_END, z(dynamic(257, 1, {{0, 0}, {0, 0}, {0, 0}, {16, 0}}))},   // count bits 87-88
+        {INFLATE_NO_END_OF_BLOCK, z(dynamic(257, 1, {{1, 0}, {1, 0}, {2, 0}, {18, 138}, {18, 117}}))},  // 55 if built
+        {INFLATE_TREE_OVERFULL, z(aBlock(3, {{1, 0}, {1, 0}, {2, 0}}))},  // distance lengths 1, 1, 2 as below
         // Code-length codes 16 -> 0, 17 -> 1, 18 -> 00: a clash, then one more bit; 18 -> 0 alone: 1 leads nowhere
         {INFLATE_TREE_OVERFULL, z(dynamic(257, 1, {}, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 2}))},
         {INFLATE_CODE_NOT_IN_TREE,
@@ -136,12 +135,12 @@ TEST(ZlibStream, MalformedStreamsFailWithTheirCode) {
         {INFLATE_EXTRA_BITS_PAST_END, z(aBlock(1, {{0, 0}}, 2).putHuffman(3, 2))},
         {INFLATE_CODE_PAST_END, z(aBlock(1, {{0, 0}}, 3).putHuffman(3, 2).put(0, 1))},
         {INFLATE_CODE_NOT_IN_TREE, z(aBlock(1, {{0, 0}}).putHuffman(0, 1).putHuffman(3, 2).put(0, 8))},
-        {INFLATE_CODE_PAST_END, z(fixed(1, {}))}, // 5 padding bits of a 7-bit code
+        {INFLATE_CODE_PAST_END, z(fixed(1, {}))},  // 5 padding bits of a 7-bit code
         // Length 3 at distance 1 with no output, at distance 2 after one byte
         {INFLATE_DISTANCE_TOO_FAR, z(fixed(1, {257, DIST}))},
         {INFLATE_DISTANCE_TOO_FAR, z(fixed(1, {'a', 257, DIST + 1}))},
     };
-    ByteVector out; // an exact copy of each input, so that the sanitizer sees any read past its end
+    ByteVector out;  // an exact copy of each input, so that the sanitizer sees any read past its end
     for (const auto& c : cases)
         EXPECT_EQ(decompressZlibStream(out, ByteVector(c.second)), c.first) << "case " << &c - cases;
 }
@@ -150,10 +149,10 @@ TEST(InflateValid, HandBuiltStreamsDecodeWhateverFollowsAndWhateverOutHolds) {
     const std::pair<std::string, ByteVector> cases[] = {
         {"", z(stored(1, ""))},
         {"abc", z(stored(1, "c", stored(0, "ab")))},
-        {std::string(259, 'z'), z(fixed(1, {'z', 285, DIST, 256}))}, // length 258, distance 1
-        {"xabcxabc", z(fixed(1, {258, DIST + 3, 256}, stored(0, "abc", fixed(0, {'x', 256}))))}, // 4 at distance 4
+        {std::string(259, 'z'), z(fixed(1, {'z', 285, DIST, 256}))},  // length 258, distance 1
+        {"xabcxabc", z(fixed(1, {258, DIST + 3, 256}, stored(0, "abc", fixed(0, {'x', 256}))))},  // 4 at distance 4
         {"xy", z(fixed(1, {'x', 286, 'y', 287, 256}))},
-        {"aa", z(aBlock(1, {{0, 0}}).putHuffman(0b0010, 4))}, // no distance code: 'a', 'a', end
+        {"aa", z(aBlock(1, {{0, 0}}).putHuffman(0b0010, 4))},  // no distance code: 'a', 'a', end
         // A repeat at place HLIT gives distance symbols 0-2 the length of 257, 2: 'a', 257, distance 1 (00), end
         {"aaaa", z(aBlock(3, {{16, 3}}).putHuffman(0b0110010, 7))},
     };
@@ -178,10 +177,10 @@ TEST(InflateCodeTree, ClashOnTheLastCodeBuildsAndLeavesTheSymbolOut) {
     CodeTree tree;
     EXPECT_EQ(tree.build({1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 7), 0u);
     ASSERT_EQ(tree.nodes.size(), 38u);
-    EXPECT_EQ(Lengths(tree.nodes.begin(), tree.nodes.begin() + 2), (Lengths{0, 1})); // the root's two leaves
-    EXPECT_EQ(std::count(tree.nodes.begin(), tree.nodes.end(), 2u), 0);              // no leaf of symbol 2
-    EXPECT_EQ(tree.build(Lengths(32, 5), 15), 0u);                                   // complete: internal nodes 0 to 30
-    EXPECT_EQ(tree.build(Lengths(32, 6), 15), INFLATE_TREE_OVERFULL); // a prefix code, but it needs node 31
+    EXPECT_EQ(Lengths(tree.nodes.begin(), tree.nodes.begin() + 2), (Lengths{0, 1}));  // the root's two leaves
+    EXPECT_EQ(std::count(tree.nodes.begin(), tree.nodes.end(), 2u), 0);               // no leaf of symbol 2
+    EXPECT_EQ(tree.build(Lengths(32, 5), 15), 0u);                     // complete: internal nodes 0 to 30
+    EXPECT_EQ(tree.build(Lengths(32, 6), 15), INFLATE_TREE_OVERFULL);  // a prefix code, but it needs node 31
 }
 
 TEST(ZlibDifferential, SystemZlibStreamsDecodeToTheirInput) {
@@ -190,8 +189,9 @@ TEST(ZlibDifferential, SystemZlibStreamsDecodeToTheirInput) {
         for (int level = 0; level <= 9; ++level)
             for (std::size_t k = 0; k < data.size(); ++k) {
                 SCOPED_TRACE(testing::Message() << "sample " << k << ", level " << level << ", strategy " << strategy);
-                const ByteVector in = compressWithZlib(data[k], level, strategy, 15 - (level == 9 ? k : 0)); // CINFO 7 to 1
-                const std::size_t room[] = {0, data[k].size() / 2, data[k].size() * 2 + 9}; // too little, too much
+                const ByteVector in =
+                    compressWithZlib(data[k], level, strategy, 15 - (level == 9 ? k : 0));   // CINFO 7 to 1
+                const std::size_t room[] = {0, data[k].size() / 2, data[k].size() * 2 + 9};  // too little, too much
                 ByteVector out(room[(level + k) % 3], 0xEE);
                 ASSERT_EQ(decompressZlibStream(out, in), 0u);
                 ASSERT_TRUE(out == data[k]);
@@ -201,10 +201,10 @@ TEST(ZlibDifferential, SystemZlibStreamsDecodeToTheirInput) {
 // A caller that sizes the output exactly keeps its buffer, even when the data ends in a match: the output grows
 // only for what does not fit, so peak memory stays at the output itself.
 TEST(ZlibDifferential, ExactRoomIsNeverReallocated) {
-    const ByteVector endsInMatch = z(fixed(1, {'a', 264, DIST + 0, 256})); // "a", then 10 more from distance 1
+    const ByteVector endsInMatch = z(fixed(1, {'a', 264, DIST + 0, 256}));  // "a", then 10 more from distance 1
     const ByteVector large = samples().back();
-    for (const auto& [in, expected] : {std::pair{endsInMatch, ByteVector(11, 'a')},
-                                       std::pair{compressWithZlib(large, 9, Z_RLE, 15), large}}) {
+    for (const auto& [in, expected] :
+         {std::pair{endsInMatch, ByteVector(11, 'a')}, std::pair{compressWithZlib(large, 9, Z_RLE, 15), large}}) {
         ByteVector out(expected.size());
         const std::uint8_t* before = out.data();
         ASSERT_EQ(decompressZlibStream(out, in), 0u);
@@ -215,7 +215,7 @@ TEST(ZlibDifferential, ExactRoomIsNeverReallocated) {
 
 // Without its Adler-32 trailer, which is never read, a stream cut anywhere lacks part of its last block.
 TEST(ZlibDifferential, EveryStrictPrefixFails) {
-    const ByteVector mixed = samples().back(), small(mixed.begin() + 57000, mixed.begin() + 60300); // text, random
+    const ByteVector mixed = samples().back(), small(mixed.begin() + 57000, mixed.begin() + 60300);  // text, random
     for (auto [level, strategy] : {std::pair{0, Z_DEFAULT_STRATEGY}, {9, Z_FIXED}, {9, Z_DEFAULT_STRATEGY}}) {
         ByteVector stream = compressWithZlib(small, level, strategy, 15), out;
         stream.resize(stream.size() - 4);

@@ -34,7 +34,7 @@ inline ByteVector decodeWithLibpng(const ByteVector& file) {
         for (std::size_t y = 0; y < height; ++y) rows[y] = rgba.data() + y * width * 4;
         png_read_image(png, rows.data());
     } else {
-        rgba.clear(); // libpng refused the file
+        rgba.clear();  // libpng refused the file
     }
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(in);
@@ -44,7 +44,7 @@ inline ByteVector decodeWithLibpng(const ByteVector& file) {
 struct Image {
     std::uint32_t width, height;
     int colorType, depth, interlace, filters;
-    ByteVector rows; // packed samples, as the file stores them
+    ByteVector rows;  // packed samples, as the file stores them
     std::vector<png_color> palette;
     ByteVector paletteAlpha;
     std::optional<png_color_16> key;
@@ -52,8 +52,8 @@ struct Image {
 
 // Random samples over few values, so that colour keys match often; the first
 // sample becomes the key, palettes are full and get partial alpha.
-inline Image randomImage(int colorType, int depth, std::uint32_t width, std::uint32_t height, int interlace, int filters,
-                         std::mt19937& rng) {
+inline Image randomImage(int colorType, int depth, std::uint32_t width, std::uint32_t height, int interlace,
+                         int filters, std::mt19937& rng) {
     const std::uint8_t alphabet[] = {0x00, 0x12, 0xFE, 0xFF};
     Image image{width, height, colorType, depth, interlace, filters, {}, {}, {}, {}};
     const std::size_t channels = colorType == 2 ? 3 : colorType == 4 ? 2 : colorType == 6 ? 4 : 1;
@@ -77,14 +77,17 @@ inline ByteVector encodeWithLibpng(const Image& image) {
     ByteVector file;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
-    png_set_write_fn(png, &file, [](png_structp p, png_bytep data, png_size_t n) {
-        auto* out = static_cast<ByteVector*>(png_get_io_ptr(p));
-        out->insert(out->end(), data, data + n);
-    }, nullptr);
+    png_set_write_fn(
+        png, &file,
+        [](png_structp p, png_bytep data, png_size_t n) {
+            auto* out = static_cast<ByteVector*>(png_get_io_ptr(p));
+            out->insert(out->end(), data, data + n);
+        },
+        nullptr);
     png_set_IHDR(png, info, image.width, image.height, image.depth, image.colorType, image.interlace,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_filter(png, 0, image.filters);
-    png_set_compression_buffer_size(png, 97); // several IDAT chunks
+    png_set_compression_buffer_size(png, 97);  // several IDAT chunks
     if (!image.palette.empty()) png_set_PLTE(png, info, image.palette.data(), int(image.palette.size()));
     if (!image.paletteAlpha.empty() || image.key) {
         png_color_16 key = image.key.value_or(png_color_16{});

@@ -27,7 +27,7 @@ struct Decoded {
 };
 
 Decoded decode(const ByteVector& file) {
-    const ByteVector exact(file); // capacity = size: the sanitizer sees a read past the end
+    const ByteVector exact(file);  // capacity = size: the sanitizer sees a read past the end
     std::uint8_t* raw = nullptr;
     PngImageInfo info;
     PngDecoder::decode(raw, exact.data(), exact.size(), info);
@@ -90,7 +90,7 @@ const Chunk IEND{"IEND", {}};
 const Chunk GREY_2x2 = ihdr(2, 2, 8, 0);
 const Chunk GREY_2x2_ROWS = idat({0, 10, 20, 0, 30, 40});
 
-} // namespace
+}  // namespace
 
 TEST(PngDecoder, MatchesLibpngOnEveryFormatFilterAndInterlace) {
     const std::pair<int, int> formats[] = {{0, 1}, {0, 2}, {0, 4}, {0, 8}, {0, 16}, {2, 8}, {2, 16}, {3, 1},
@@ -102,9 +102,8 @@ TEST(PngDecoder, MatchesLibpngOnEveryFormatFilterAndInterlace) {
             for (int interlace = 0; interlace < 2; ++interlace)
                 for (const int filter : {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG,
                                          PNG_FILTER_PAETH, PNG_ALL_FILTERS}) {
-                    SCOPED_TRACE(testing::Message() << "type " << colorType << " depth " << depth << " " << width
-                                                    << "x" << height << " interlace " << interlace << " filter "
-                                                    << filter);
+                    SCOPED_TRACE(testing::Message() << "type " << colorType << " depth " << depth << " " << width << "x"
+                                                    << height << " interlace " << interlace << " filter " << filter);
                     const ByteVector file =
                         encodeWithLibpng(randomImage(colorType, depth, width, height, interlace, filter, rng));
                     // An ancillary chunk amid the image data and a score record behind IEND change nothing.
@@ -120,10 +119,12 @@ TEST(PngDecoder, PngSuiteDecodesAsLibpngOrFailsWithItsCode) {
     const std::filesystem::path suite = PNGSUITE_DIR;
     if (!std::filesystem::is_directory(suite)) GTEST_SKIP() << "no PNG suite at " << suite;
     const std::map<std::string, unsigned> failures = {
-        {"xc1n0g08.png", PNG_BAD_COLOR_TYPE}, {"xc9n2c08.png", PNG_BAD_COLOR_TYPE}, {"xcrn0g04.png", PNG_BAD_SIGNATURE},
-        {"xd0n2c08.png", PNG_BAD_BIT_DEPTH},  {"xd3n2c08.png", PNG_BAD_BIT_DEPTH},  {"xd9n2c08.png", PNG_BAD_BIT_DEPTH},
-        {"xdtn0g01.png", ZLIB_INPUT_TOO_SHORT}, {"xlfn0g04.png", PNG_BAD_SIGNATURE}, {"xs1n0g01.png", PNG_BAD_SIGNATURE},
-        {"xs2n0g01.png", PNG_BAD_SIGNATURE},  {"xs4n0g01.png", PNG_BAD_SIGNATURE},  {"xs7n0g01.png", PNG_BAD_SIGNATURE}};
+        {"xc1n0g08.png", PNG_BAD_COLOR_TYPE},   {"xc9n2c08.png", PNG_BAD_COLOR_TYPE},
+        {"xcrn0g04.png", PNG_BAD_SIGNATURE},    {"xd0n2c08.png", PNG_BAD_BIT_DEPTH},
+        {"xd3n2c08.png", PNG_BAD_BIT_DEPTH},    {"xd9n2c08.png", PNG_BAD_BIT_DEPTH},
+        {"xdtn0g01.png", ZLIB_INPUT_TOO_SHORT}, {"xlfn0g04.png", PNG_BAD_SIGNATURE},
+        {"xs1n0g01.png", PNG_BAD_SIGNATURE},    {"xs2n0g01.png", PNG_BAD_SIGNATURE},
+        {"xs4n0g01.png", PNG_BAD_SIGNATURE},    {"xs7n0g01.png", PNG_BAD_SIGNATURE}};
     int files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(suite)) {
         if (entry.path().extension() != ".png") continue;
@@ -204,8 +205,8 @@ TEST(PngDecoder, MalformedFilesFailWithTheirCode) {
         SCOPED_TRACE(c.name);
         const Decoded decoded = decode(c.file);
         EXPECT_EQ(decoded.error, c.code);
-        const bool afterDecompression = c.code == PNG_BAD_FILTER_TYPE || c.code == PNG_PALETTE_INDEX_8_BIT ||
-                                        c.code == PNG_PALETTE_INDEX_LOW_BIT;
+        const bool afterDecompression =
+            c.code == PNG_BAD_FILTER_TYPE || c.code == PNG_PALETTE_INDEX_8_BIT || c.code == PNG_PALETTE_INDEX_LOW_BIT;
         EXPECT_EQ(decoded.pixelsHandedOver, afterDecompression);
     }
 }
@@ -213,9 +214,9 @@ TEST(PngDecoder, MalformedFilesFailWithTheirCode) {
 TEST(PngDecoder, ChunkRulesThatStillDecode) {
     const Chunk text{"tEXt", {'k', 0, 'v'}};
     ByteVector palette770(770, 9);
-    palette770[765] = 1; // entry 255
+    palette770[765] = 1;  // entry 255
     ByteVector longIhdrLength = assemble({GREY_2x2, GREY_2x2_ROWS, IEND});
-    longIhdrLength[11] = 99; // the walk starts at byte 33 whatever this says
+    longIhdrLength[11] = 99;  // the walk starts at byte 33 whatever this says
     const ByteVector valid = assemble({GREY_2x2, GREY_2x2_ROWS, IEND});
     const ByteVector grey = {10, 10, 10, 255, 20, 20, 20, 255, 30, 30, 30, 255, 40, 40, 40, 255};
     const struct {
@@ -235,13 +236,18 @@ TEST(PngDecoder, ChunkRulesThatStillDecode) {
          }(),
          grey},
         {"grey key 256 never matches", assemble({GREY_2x2, {"tRNS", {1, 0}}, GREY_2x2_ROWS, IEND}), grey},
-        {"PLTE in RGB image", assemble({ihdr(1, 1, 8, 2), {"PLTE", {1, 2, 3}}, idat({0, 7, 8, 9}), IEND}), {7, 8, 9, 255}},
+        {"PLTE in RGB image",
+         assemble({ihdr(1, 1, 8, 2), {"PLTE", {1, 2, 3}}, idat({0, 7, 8, 9}), IEND}),
+         {7, 8, 9, 255}},
         {"770-byte PLTE", assemble({ihdr(1, 1, 8, 3), {"PLTE", palette770}, idat({0, 255}), IEND}), {1, 9, 9, 255}},
-        {"empty tRNS", assemble({ihdr(1, 1, 8, 3), {"PLTE", {1, 2, 3}}, {"tRNS", {}}, idat({0, 0}), IEND}), {1, 2, 3, 255}},
+        {"empty tRNS",
+         assemble({ihdr(1, 1, 8, 3), {"PLTE", {1, 2, 3}}, {"tRNS", {}}, idat({0, 0}), IEND}),
+         {1, 2, 3, 255}},
         {"later PLTE resets alpha",
          assemble({ihdr(1, 1, 8, 3), {"PLTE", {1, 2, 3}}, {"tRNS", {5}}, {"PLTE", {4, 5, 6}}, idat({0, 0}), IEND}),
          {4, 5, 6, 255}},
-        {"16-bit key needs the low byte", assemble({ihdr(2, 1, 16, 0), {"tRNS", {18, 255}}, idat({0, 18, 255, 18, 254}), IEND}),
+        {"16-bit key needs the low byte",
+         assemble({ihdr(2, 1, 16, 0), {"tRNS", {18, 255}}, idat({0, 18, 255, 18, 254}), IEND}),
          {18, 18, 18, 0, 18, 18, 18, 255}},
         {"zero width", assemble({ihdr(0, 3, 8, 2), idat({0, 1, 2}), IEND}), {}},
     };

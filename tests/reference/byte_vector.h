@@ -12,4 +12,4 @@ namespace reference {
 // A growable array of bytes that owns its storage: the decoders' input and output.
 using ByteVector = std::vector<std::uint8_t>;
 
-} // namespace reference
+}  // namespace reference

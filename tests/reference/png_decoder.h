@@ -37,7 +37,7 @@ inline constexpr unsigned PNG_TRNS_WITH_ALPHA = 42;         // tRNS for a colour
 inline constexpr unsigned PNG_SCANLINES_TOO_SHORT = 43;     // the decompressed data is shorter than the scanlines need
 inline constexpr unsigned PNG_IMAGE_TOO_LARGE = 44;         // a buffer of the image would exceed MAX_IMAGE_BYTES
 inline constexpr unsigned PNG_PALETTE_INDEX_8_BIT = 46;     // an 8-bit palette index not below the number of entries
-inline constexpr unsigned PNG_PALETTE_INDEX_LOW_BIT = 47;   // a 1-, 2- or 4-bit palette index not below the number of entries
+inline constexpr unsigned PNG_PALETTE_INDEX_LOW_BIT = 47;   // a 1-, 2- or 4-bit palette index not below that
 inline constexpr unsigned PNG_NO_INPUT = 48;                // input size 0 or no input
 inline constexpr unsigned PNG_CHUNK_TOO_LONG = 63;          // chunk length above 2^31 - 1
 inline constexpr unsigned PNG_UNKNOWN_CRITICAL_CHUNK = 69;  // an unknown chunk whose first letter is upper case
@@ -54,11 +54,11 @@ struct PngImageInfo {
     std::uint32_t compressionMethod = 0;
     std::uint32_t filterMethod = 0;
     std::uint32_t interlaceMethod = 0;
-    std::uint32_t colorKeyRed = 0;   // the grey sample for colour type 0
+    std::uint32_t colorKeyRed = 0;  // the grey sample for colour type 0
     std::uint32_t colorKeyGreen = 0;
     std::uint32_t colorKeyBlue = 0;
     bool colorKeyDefined = false;
-    ByteVector palette;              // R, G, B, A per entry
+    ByteVector palette;  // R, G, B, A per entry
     std::uint32_t error = 0;
 };
 
@@ -77,4 +77,4 @@ struct PngDecoder {
     static unsigned checkColorTypeAndDepth(std::uint32_t colorType, std::uint32_t bitDepth);
 };
 
-} // namespace reference
+}  // namespace reference

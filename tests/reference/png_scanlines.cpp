@@ -14,8 +14,7 @@ namespace {
 
 // ORs `count` bits, most significant first, from bit `from` of `source` into
 // bit `to` of `target`. Only ever sets bits: the raw image starts zeroed.
-void orBits(std::uint8_t* target, std::size_t to, const std::uint8_t* source, std::size_t from,
-            std::size_t count) {
+void orBits(std::uint8_t* target, std::size_t to, const std::uint8_t* source, std::size_t from, std::size_t count) {
     for (std::size_t k = 0; k < count; ++k, ++from, ++to) {
         if ((source[from >> 3] >> (7 - (from & 7))) & 1u)
             target[to >> 3] = static_cast<std::uint8_t>(target[to >> 3] | (0x80u >> (to & 7)));
@@ -50,8 +49,8 @@ void reconstructRows(std::uint8_t* raw, const std::uint8_t* scanlines, PngImageI
         // Straight into the raw image, each row's predecessor being the raw row above.
         for (std::size_t y = 0; y < info.height && info.error == 0; ++y) {
             const std::uint8_t* line = scanlines + y * (1 + length);
-            reconstructScanline(raw + y * length, line + 1, y == 0 ? nullptr : raw + (y - 1) * length,
-                                pixelByteWidth, line[0], length, info);
+            reconstructScanline(raw + y * length, line + 1, y == 0 ? nullptr : raw + (y - 1) * length, pixelByteWidth,
+                                line[0], length, info);
         }
         return;
     }
@@ -61,8 +60,8 @@ void reconstructRows(std::uint8_t* raw, const std::uint8_t* scanlines, PngImageI
     const std::size_t rowBits = std::size_t{info.width} * bpp;
     for (std::size_t y = 0; y < info.height; ++y) {
         const std::uint8_t* line = scanlines + y * (1 + length);
-        reconstructScanline(current.data(), line + 1, y == 0 ? nullptr : previous.data(), pixelByteWidth,
-                            line[0], length, info);
+        reconstructScanline(current.data(), line + 1, y == 0 ? nullptr : previous.data(), pixelByteWidth, line[0],
+                            length, info);
         if (info.error != 0) return;
         orBits(raw, y * rowBits, current.data(), 0, rowBits);
         std::swap(current, previous);
@@ -78,8 +77,8 @@ void reconstructInterlaced(std::uint8_t* raw, const std::uint8_t* scanlines, Png
     for (const Adam7Pass& pass : ADAM7_PASSES) {
         const std::uint32_t passWidth = pass.width(info.width);
         const std::uint32_t passHeight = pass.height(info.height);
-        reconstructAdam7Pass(raw, bufferA.data(), bufferB.data(), scanlines, info.width, pass.originX,
-                             pass.originY, pass.spacingX, pass.spacingY, passWidth, passHeight, bpp, info);
+        reconstructAdam7Pass(raw, bufferA.data(), bufferB.data(), scanlines, info.width, pass.originX, pass.originY,
+                             pass.spacingX, pass.spacingY, passWidth, passHeight, bpp, info);
         if (info.error != 0) return;
         scanlines += passBytes(passWidth, passHeight, bpp);
     }
@@ -92,11 +91,9 @@ void putPixel(std::uint8_t* out, std::uint8_t r, std::uint8_t g, std::uint8_t b,
     out[3] = a;
 }
 
-} // namespace
+}  // namespace
 
-std::uint32_t bitsPerPixel(const PngImageInfo& info) {
-    return channelsOf(info.colorType) * info.bitDepth;
-}
+std::uint32_t bitsPerPixel(const PngImageInfo& info) { return channelsOf(info.colorType) * info.bitDepth; }
 
 std::uint64_t scanlineBytesNeeded(const PngImageInfo& info) {
     const std::uint32_t bpp = bitsPerPixel(info);
@@ -128,8 +125,7 @@ std::uint8_t paethPredictor(int a, int b, int c) {
 }
 
 void reconstructScanline(std::uint8_t* recon, const std::uint8_t* scanline, const std::uint8_t* previous,
-                         std::size_t pixelByteWidth, std::uint32_t filterType, std::size_t length,
-                         PngImageInfo& info) {
+                         std::size_t pixelByteWidth, std::uint32_t filterType, std::size_t length, PngImageInfo& info) {
     if (filterType > 4) {
         info.error = PNG_BAD_FILTER_TYPE;
         return;
@@ -185,8 +181,8 @@ std::uint32_t readBitsMsbFirst(std::size_t& bitPosition, const std::uint8_t* dat
     return value;
 }
 
-unsigned convertToRgba(std::uint8_t*& pixels, const std::uint8_t* raw, const PngImageInfo& info,
-                       std::uint32_t width, std::uint32_t height) {
+unsigned convertToRgba(std::uint8_t*& pixels, const std::uint8_t* raw, const PngImageInfo& info, std::uint32_t width,
+                       std::uint32_t height) {
     const std::size_t count = static_cast<std::size_t>(width) * height;
     const std::uint32_t depth = info.bitDepth;
     const std::uint32_t channels = channelsOf(info.colorType);
@@ -201,9 +197,7 @@ unsigned convertToRgba(std::uint8_t*& pixels, const std::uint8_t* raw, const Png
         const std::uint8_t* at = raw + (k * channels + c) * sampleBytes;
         return depth == 16 ? (std::uint32_t{at[0]} << 8) | at[1] : at[0];
     };
-    auto high = [&](std::size_t k, std::uint32_t c) {
-        return raw[(k * channels + c) * sampleBytes];
-    };
+    auto high = [&](std::size_t k, std::uint32_t c) { return raw[(k * channels + c) * sampleBytes]; };
 
     if (info.colorType == 3) {
         std::size_t bitPosition = 0;
@@ -229,8 +223,7 @@ unsigned convertToRgba(std::uint8_t*& pixels, const std::uint8_t* raw, const Png
         for (std::size_t k = 0; k < count; ++k) {
             const std::uint8_t grey = high(k, 0);
             const std::uint8_t alpha =
-                channels == 2 ? high(k, 1)
-                              : (info.colorKeyDefined && sample(k, 0) == info.colorKeyRed ? 0 : 255);
+                channels == 2 ? high(k, 1) : (info.colorKeyDefined && sample(k, 0) == info.colorKeyRed ? 0 : 255);
             putPixel(rgba + 4 * k, grey, grey, grey, alpha);
         }
     } else {
@@ -247,4 +240,4 @@ unsigned convertToRgba(std::uint8_t*& pixels, const std::uint8_t* raw, const Png
     return result;
 }
 
-} // namespace reference
+}  // namespace reference

@@ -22,8 +22,7 @@ namespace reference {
 // `scanline`; `previous` is the row above, or null for the first row of an
 // image or pass. A filter type above 4 sets info.error and writes nothing.
 void reconstructScanline(std::uint8_t* recon, const std::uint8_t* scanline, const std::uint8_t* previous,
-                         std::size_t pixelByteWidth, std::uint32_t filterType, std::size_t length,
-                         PngImageInfo& info);
+                         std::size_t pixelByteWidth, std::uint32_t filterType, std::size_t length, PngImageInfo& info);
 
 std::uint8_t paethPredictor(int a, int b, int c);
 
@@ -41,8 +40,8 @@ std::uint32_t readBitsMsbFirst(std::size_t& bitPosition, const std::uint8_t* dat
 // Replaces the raw image `raw`, held in `pixels`, by its RGBA conversion.
 // Returns 0, or the palette-index code at the first index outside the palette,
 // the pixels before it converted.
-unsigned convertToRgba(std::uint8_t*& pixels, const std::uint8_t* raw, const PngImageInfo& info,
-                       std::uint32_t width, std::uint32_t height);
+unsigned convertToRgba(std::uint8_t*& pixels, const std::uint8_t* raw, const PngImageInfo& info, std::uint32_t width,
+                       std::uint32_t height);
 
 // Rebuilds the whole raw image (zero-filled on entry) from the scanline data,
 // row by row or in the seven Adam7 passes. The caller has made sure that
@@ -74,7 +73,7 @@ struct Adam7Pass {
     }
 };
 
-inline constexpr Adam7Pass ADAM7_PASSES[7] = {
-    {0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+inline constexpr Adam7Pass ADAM7_PASSES[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                              {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
 
-} // namespace reference
+}  // namespace reference

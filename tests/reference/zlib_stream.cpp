@@ -21,4 +21,4 @@ unsigned decompressZlibStream(ByteVector& out, const ByteVector& in) {
     return decoder.errorCode;
 }
 
-} // namespace reference
+}  // namespace reference

@@ -26,8 +26,8 @@ TEST(FontLayout, GlyphsLieWherePenAndWidthPutThem) {
         char c;
         int penX, penY, width;
     };
-    for (const Case& expected : {Case{' ', 2, 2, 15}, Case{'!', 19, 2, 3}, Case{'"', 24, 2, 9},
-                                 Case{'+', 2, 25, 15}, Case{'A', 2, 71, 15}, Case{'~', 86, 186, 15}}) {
+    for (const Case& expected : {Case{' ', 2, 2, 15}, Case{'!', 19, 2, 3}, Case{'"', 24, 2, 9}, Case{'+', 2, 25, 15},
+                                 Case{'A', 2, 71, 15}, Case{'~', 86, 186, 15}}) {
         SCOPED_TRACE(expected.c);
         const Glyph& glyph = painted.font.glyphs[static_cast<unsigned char>(expected.c)];
         EXPECT_EQ(glyph.texture, TEXTURE);

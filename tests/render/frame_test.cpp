@@ -88,8 +88,8 @@ protected:
     }
 
     template <typename Lit = bool (*)(Pixel)>
-    int litPixels(int left, int top, int right, int bottom,
-                  Lit lit = [](Pixel p) { return !(p == BLACK); }) const {
+    int litPixels(
+        int left, int top, int right, int bottom, Lit lit = [](Pixel p) { return !(p == BLACK); }) const {
         int count = 0;
         for (int y = top; y < bottom; ++y) {
             for (int x = left; x < right; ++x) count += lit(at(x, y));
@@ -234,7 +234,9 @@ TEST_F(Drawing, TextGlyphsAndThePenAdvance) {
     EXPECT_EQ(brightBox(), (std::array<int, 4>{100, 100, 106, 109}));
     // The pen moves 7.5 + 1, so the second "A" ends at 116; control bytes and
     // DEL neither draw nor move it.
-    showText(100, 100, 0.5f, "A\x01\n\x7f" "A");
+    showText(100, 100, 0.5f,
+             "A\x01\n\x7f"
+             "A");
     EXPECT_EQ(brightBox(), (std::array<int, 4>{100, 100, 115, 109}));
     // 192 units wide: the last "0" ends at 10 + 192 - 1.
     showText(10, 10, 0.5f, "CURRENT: 0       HIGH: 0");

@@ -70,7 +70,9 @@ TEST(Events, ArrowsSteerButNeverBackOntoTheNeck) {
     };
     const Case cases[] = {
         {"left while heading right", HEADING_RIGHT, {keyEvent(SDLK_LEFT, true)}, HEADING_RIGHT},
-        {"up then left before the step", HEADING_RIGHT, {keyEvent(SDLK_UP, true), keyEvent(SDLK_LEFT, true)},
+        {"up then left before the step",
+         HEADING_RIGHT,
+         {keyEvent(SDLK_UP, true), keyEvent(SDLK_LEFT, true)},
          HEADING_UP},
         {"down while heading up", HEADING_UP, {keyEvent(SDLK_DOWN, true)}, HEADING_RIGHT},
         {"right while heading left", HEADING_LEFT, {keyEvent(SDLK_RIGHT, true)}, HEADING_RIGHT},
