@@ -347,7 +347,7 @@ template <unsigned Bits, typename EntryFor>
 unsigned prepareCode(const std::vector<std::uint32_t>& lengths, CodeTree& tree, LookupTable& table, EntryFor entryFor,
                      bool& treeDeferred) {
     const LengthCounts count = countLengths(lengths);
-    treeDeferred = isPrefixCode(count);
+    treeDeferred = DeflateDecoder::fastPath && isPrefixCode(count);
     if (!treeDeferred) {
         const unsigned code = tree.build(lengths, MAX_CODE_LENGTH);
         if (code == 0) deriveLookup<Bits>(tree, table, entryFor);
@@ -491,7 +491,7 @@ void DeflateDecoder::readDynamicTrees() {
 
 // A code-length symbol, from the table while the data lasts well beyond it.
 std::uint32_t DeflateDecoder::readCodeLengthSymbol() {
-    if ((bitPos_ >> 3) + FAST_INPUT_MARGIN > dataLength_) return readSymbol(codeLengthTree);
+    if (!fastPath || (bitPos_ >> 3) + FAST_INPUT_MARGIN > dataLength_) return readSymbol(codeLengthTree);
     const std::uint64_t bits = loadLittleEndian64(data_ + (bitPos_ >> 3)) >> (bitPos_ & 7);
     const std::uint32_t entry = codeLengthLookup_[bits & ((1u << CODE_LENGTH_LOOKUP_BITS) - 1)];
     if (entry == 0) return readSymbol(codeLengthTree);
@@ -521,7 +521,7 @@ void DeflateDecoder::inflateCodedBlock(unsigned btype) {
 void DeflateDecoder::decodeCodedData(const CodeTree& literals, const CodeTree& distances,
                                      const std::uint32_t* literalLookup, const std::uint32_t* distanceLookup) {
     for (;;) {
-        if (decodeFast(literalLookup, distanceLookup)) return;  // the end of the block
+        if (fastPath && decodeFast(literalLookup, distanceLookup)) return;  // the end of the block
         if (!decodeSymbolExact(literals, distances)) return;
     }
 }
@@ -660,9 +660,9 @@ bool DeflateDecoder::decodeSymbolExact(const CodeTree& literals, const CodeTree&
         out[outPos_++] = static_cast<std::uint8_t>(symbol);
         return true;
     }
-    // Symbols 286 and 287 never occur in valid data; they are consumed
-    // without output, as the classic decoder does, so files that carry one
-    // still decode.
+    // Symbols 286 and 287 never occur in valid data. They are consumed
+    // without output rather than refused, so that a level whose encoder let
+    // one slip through still loads.
     if (symbol > LAST_LENGTH_SYMBOL) return true;
 
     const std::uint32_t lengthIndex = symbol - 257;

@@ -51,8 +51,9 @@ struct CodeTree {
     std::vector<std::uint32_t> nodes;
 
     // Builds the canonical code of the given lengths (0: no code). Returns 0, or
-    // INFLATE_TREE_OVERFULL. Like the classic flat-table build it accepts some
-    // over-subscribed codes: a clash fails only once a later bit needs a node.
+    // INFLATE_TREE_OVERFULL. Some over-subscribed codes are accepted, since
+    // encoders in the wild have written them and their files decode: a clash
+    // fails only once a later bit needs a node.
     unsigned build(const std::vector<std::uint32_t>& lengths, std::uint32_t maxLength);
 };
 
@@ -71,6 +72,12 @@ inline constexpr std::size_t FAST_INPUT_MARGIN = 8;
 inline constexpr std::size_t FAST_OUTPUT_MARGIN = 258 + 32;
 
 struct DeflateDecoder {
+    // Off, no lookup table is consulted: every code is decoded bit by bit
+    // through its tree, which is built as soon as its lengths are read. That is
+    // the plain decoder the fast path has to match, code for code and byte for
+    // byte; tests and fuzzers switch it off to compare the two. The game never does.
+    static inline bool fastPath = true;
+
     unsigned errorCode = 0;
     CodeTree literalTree;     // 288 literal/length symbols
     CodeTree distanceTree;    // 32 distance symbols
