@@ -65,11 +65,11 @@ screenshots: build
 	@scripts/install-deps screenshots
 	@scripts/take-screenshots $(BUILD)/kestrivane docs
 
-# Fuzzing, with clang and libFuzzer: the fast decoders against the reference in
-# tests/reference on inputs the fuzzer makes up, both targets at once for
+# Fuzzing, with clang and libFuzzer: the decoders' fast path against their
+# exact path on inputs the fuzzer makes up, both targets at once for
 # FUZZ_SECONDS each (`make fuzz FUZZ_SECONDS=1800`). build-fuzz/ has a build of
 # its own; `make test` never needs clang. The corpora grow in build-fuzz/corpus/
-# from the PNG suite, zlib_seeds' streams and tests/regressions/; the logs are
+# from tests/pngsuite/, zlib_seeds.py's streams and tests/regressions/; the logs are
 # build-fuzz/fuzz_*.log. An input that made the decoders differ or crash lands
 # in build-fuzz/findings/: minimise it (build-fuzz/fuzz_png -minimize_crash=1
 # -runs=100000 FILE, likewise fuzz_zlib), name it after what it caught and copy
@@ -83,12 +83,12 @@ fuzz:
 	@scripts/install-deps fuzz
 	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
 		-DKESTRIVANE_FUZZ=ON >/dev/null
-	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_png fuzz_zlib zlib_seeds
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_png fuzz_zlib
 	@mkdir -p $(FUZZ_BUILD)/corpus/png $(FUZZ_BUILD)/corpus/zlib $(FUZZ_BUILD)/findings
-	@cp ../shared/pngsuite/*.png $(FUZZ_BUILD)/corpus/png/
+	@cp tests/pngsuite/*.png $(FUZZ_BUILD)/corpus/png/
 	@for f in tests/regressions/*.png; do [ ! -e "$$f" ] || cp "$$f" $(FUZZ_BUILD)/corpus/png/; done
 	@for f in tests/regressions/*.zlib; do [ ! -e "$$f" ] || cp "$$f" $(FUZZ_BUILD)/corpus/zlib/; done
-	@$(FUZZ_BUILD)/zlib_seeds $(FUZZ_BUILD)/corpus/zlib
+	@python3 tests/fuzz/zlib_seeds.py $(FUZZ_BUILD)/corpus/zlib
 	@echo "fuzz: fuzz_png and fuzz_zlib for $(FUZZ_SECONDS) s each, side by side"
 	@cd $(FUZZ_BUILD) || exit 1; \
 	  ./fuzz_png $(FUZZ_FLAGS) -dict=$(CURDIR)/tests/fuzz/png.dict corpus/png >fuzz_png.log 2>&1 & png=$$!; \

@@ -175,21 +175,20 @@ public:
     }
 };
 
+// Into a buffer kept from one decode to the next, as the peers that write
+// into ours are given one.
 class OwnPng : public Decoder {
-    std::unique_ptr<std::uint8_t[]> pixels_;
+    ByteVector pixels_;
 
 public:
     Bytes decode(const ByteVector& file) override {
-        pixels_.reset();
-        std::uint8_t* pixels = nullptr;
         PngImageInfo info;
-        PngDecoder::decode(pixels, file.data(), file.size(), info);
-        pixels_.reset(pixels);
+        PngDecoder::decode(pixels_, file.data(), file.size(), info);
         if (info.error) {
             error = "error " + std::to_string(info.error);
             return {};
         }
-        return {pixels, std::size_t{info.width} * info.height * 4};
+        return {pixels_.data(), pixels_.size()};
     }
 };
 

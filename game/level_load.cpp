@@ -1,5 +1,3 @@
-#include <memory>
-
 #include "game/level.h"
 #include "game/level_file.h"
 #include "image/png_decoder.h"
@@ -27,10 +25,9 @@ bool Level::load(const std::string& path) {
 unsigned Level::build(const std::uint8_t* data, std::size_t size) {
     clear();
     if (headerTooLarge(data, size)) return LEVEL_TOO_LARGE;
-    std::uint8_t* decoded = nullptr;
+    ByteVector pixels;
     PngImageInfo info;
-    PngDecoder::decode(decoded, data, size, info);
-    const std::unique_ptr<std::uint8_t[]> pixels(decoded);
+    PngDecoder::decode(pixels, data, size, info);
     if (info.error != 0) return info.error;  // width, height and pixels mean nothing then
     if (std::uint64_t{info.width} * info.height > MAX_LEVEL_CELLS) return LEVEL_TOO_LARGE;
 

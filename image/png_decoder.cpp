@@ -123,9 +123,10 @@ bool fitsSizeLimit(const PngImageInfo& info) {
     return rawImageBytes(info) <= MAX_IMAGE_BYTES;
 }
 
-// Room handed to the decompressor up front: the classic estimate of the
-// scanline size, but never more than the stream could possibly produce, so
-// that a small hostile file cannot have a huge buffer zero-filled.
+// Room handed to the decompressor up front, so that it seldom has to grow
+// the buffer: about the size of the scanlines, but never more than the stream
+// could possibly produce, so that a small hostile file cannot have a huge
+// buffer zero-filled.
 std::size_t scanlineEstimate(const PngImageInfo& info, std::size_t compressedSize) {
     const std::uint64_t estimate =
         ((std::uint64_t{info.height} * bitsPerPixel(info) + 7) * info.width) / 8 + info.height;
@@ -179,7 +180,7 @@ void PngDecoder::readHeader(const std::uint8_t* data, PngImageInfo& info) {
     info.error = checkColorTypeAndDepth(info.colorType, info.bitDepth);
 }
 
-void PngDecoder::decode(std::uint8_t*& pixels, const std::uint8_t* data, std::size_t size, PngImageInfo& info) {
+void PngDecoder::decode(ByteVector& pixels, const std::uint8_t* data, std::size_t size, PngImageInfo& info) {
     info.error = 0;
     if (size == 0 || data == nullptr) {
         info.error = PNG_NO_INPUT;
@@ -209,6 +210,6 @@ void PngDecoder::decode(std::uint8_t*& pixels, const std::uint8_t* data, std::si
         return;
     }
 
-    pixels = new std::uint8_t[std::size_t{info.width} * info.height * 4];
-    info.error = decodeScanlines(pixels, scanlines.data(), info);
+    pixels.resize(std::size_t{info.width} * info.height * 4);
+    info.error = decodeScanlines(pixels.data(), scanlines.data(), info);
 }

@@ -58,11 +58,11 @@ struct PngImageInfo {
 
 struct PngDecoder {
     // Decodes the PNG file image `data` of `size` bytes. The outcome is
-    // info.error. Once decompression has succeeded `pixels` receives a buffer
-    // from new[] (on success width * height RGBA pixels, rows top to bottom);
-    // the caller passes a null pointer and delete[]s whatever it gets back,
-    // whatever the outcome.
-    static void decode(std::uint8_t*& pixels, const std::uint8_t* data, std::size_t size, PngImageInfo& info);
+    // info.error. `pixels` is the caller's, left as it was until decompression
+    // has succeeded and then resized to width * height * 4 bytes, which keeps
+    // its storage when it already has that room; on success it holds the RGBA
+    // pixels, rows top to bottom.
+    static void decode(ByteVector& pixels, const std::uint8_t* data, std::size_t size, PngImageInfo& info);
 
     // Checks the signature and IHDR and stores the header fields, each before its check.
     static void readHeader(const std::uint8_t* data, PngImageInfo& info);

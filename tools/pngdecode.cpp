@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -108,16 +107,15 @@ int decodeZlib(const std::string& name, const ByteVector& input, const std::stri
 }
 
 int decodePng(const std::string& name, const ByteVector& input, const std::string& out) {
-    std::uint8_t* raw = nullptr;
+    ByteVector pixels;
     PngImageInfo info;
-    PngDecoder::decode(raw, input.data(), input.size(), info);
-    const std::unique_ptr<std::uint8_t[]> pixels(raw);
+    PngDecoder::decode(pixels, input.data(), input.size(), info);
     if (info.error != 0) {
         std::printf("%s: error %u\n", name.c_str(), info.error);
         return EXIT_DECODE_FAILED;
     }
     std::printf("%s: ok %u %u\n", name.c_str(), info.width, info.height);
-    return writeOutput(out, pixels.get(), std::size_t{info.width} * info.height * 4);
+    return writeOutput(out, pixels.data(), pixels.size());
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// libFuzzer target: a zlib stream through the fast decoder and the reference,
+// libFuzzer target: a zlib stream through the fast path and the exact path,
 // the first two bytes choosing how much room `out` starts with (see
 // differential::compareZlibFuzzInput); any difference aborts.
 
