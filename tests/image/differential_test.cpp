@@ -9,7 +9,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <set>
 
 #include "tests/image/bit_writer.h"
 #include "tests/image/differential.h"
@@ -200,7 +199,7 @@ TEST(Differential, LibpngImagesOfEveryFormatAndTheirMutations) {
                 }
 }
 
-TEST(Differential, PngSuiteFilesTheirPrefixesAndMutations) {
+TEST(Differential, PngSuiteFilesAndTheirMutations) {
     const std::map<std::string, unsigned> failures = {
         {"xc1n0g08.png", PNG_BAD_COLOR_TYPE},   {"xc9n2c08.png", PNG_BAD_COLOR_TYPE},
         {"xcrn0g04.png", PNG_BAD_SIGNATURE},    {"xd0n2c08.png", PNG_BAD_BIT_DEPTH},
@@ -208,8 +207,6 @@ TEST(Differential, PngSuiteFilesTheirPrefixesAndMutations) {
         {"xdtn0g01.png", ZLIB_INPUT_TOO_SHORT}, {"xlfn0g04.png", PNG_BAD_SIGNATURE},
         {"xs1n0g01.png", PNG_BAD_SIGNATURE},    {"xs2n0g01.png", PNG_BAD_SIGNATURE},
         {"xs4n0g01.png", PNG_BAD_SIGNATURE},    {"xs7n0g01.png", PNG_BAD_SIGNATURE}};
-    // Every cut of a few files: palette, 16-bit grey interlaced, RGBA, and many small IDATs.
-    const std::set<std::string> cutEverywhere = {"basn3p04.png", "basi0g16.png", "basn6a08.png", "oi9n2c16.png"};
     const std::vector<fs::path> files = filesIn(PNGSUITE_DIR, ".png");
     ASSERT_GT(files.size(), 150u);
     std::mt19937 rng(20240611);
@@ -222,10 +219,6 @@ TEST(Differential, PngSuiteFilesTheirPrefixesAndMutations) {
             EXPECT_EQ(decoded.code, failure->second);
         else
             EXPECT_EQ(decoded.out, decodeWithLibpng(file));
-        for (std::size_t n = 0; cutEverywhere.count(name) && n < file.size(); ++n) {
-            const ByteVector cut(file.begin(), file.begin() + std::ptrdiff_t(n));
-            if (!agreeOnPng(cut, name + ".cut" + std::to_string(n))) return;
-        }
         for (int m = 0; m < 300; ++m) {
             const ByteVector mutated = mutate(file, rng);
             if (!agreeOnPng(mutated, name + ".mutation" + std::to_string(m))) return;
