@@ -170,7 +170,11 @@ TEST(Differential, DynamicBlocksOfOddCodes) {
     }
 }
 
-TEST(Differential, LibpngImagesOfEveryFormatAndTheirMutations) {
+// The PNG suite, and libpng's own images of every format at sizes that leave
+// Adam7 passes empty, under every filter, with and without interlacing.
+std::vector<std::pair<std::string, ByteVector>> pngFiles() {
+    std::vector<std::pair<std::string, ByteVector>> files;
+    for (const fs::path& path : filesIn(PNGSUITE_DIR, ".png")) files.emplace_back(path.stem(), readFile(path));
     const std::pair<int, int> formats[] = {{0, 1}, {0, 2}, {0, 4}, {0, 8}, {0, 16}, {2, 8}, {2, 16}, {3, 1},
                                            {3, 2}, {3, 4}, {3, 8}, {4, 8}, {4, 16}, {6, 8}, {6, 16}};
     const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{1, 1}, {1, 9}, {9, 1}, {10, 3}, {17, 13}, {31, 2}};
@@ -179,50 +183,35 @@ TEST(Differential, LibpngImagesOfEveryFormatAndTheirMutations) {
         for (const auto& [width, height] : sizes)
             for (int interlace = 0; interlace < 2; ++interlace)
                 for (const int filter : {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG,
-                                         PNG_FILTER_PAETH, PNG_ALL_FILTERS}) {
-                    const std::string name = "libpng-type" + std::to_string(colorType) + "-depth" +
-                                             std::to_string(depth) + "-" + std::to_string(width) + "x" +
-                                             std::to_string(height) + "-interlace" + std::to_string(interlace) +
-                                             "-filter" + std::to_string(filter);
-                    SCOPED_TRACE(name);
-                    const ByteVector file =
-                        encodeWithLibpng(randomImage(colorType, depth, width, height, interlace, filter, rng));
-                    ByteVector withScore = file;  // a level's score record behind IEND changes nothing
-                    withScore.insert(withScore.end(), {0x35, 0x81, 0, 8, 7, 0, 0, 0});
-                    const differential::Decoded decoded = differential::decodePng(withScore);
-                    ASSERT_EQ(decoded.code, 0u);
-                    ASSERT_EQ(decoded.out, decodeWithLibpng(file));
-                    for (int m = 0; m < 12; ++m) {
-                        const ByteVector mutated = mutate(file, rng);
-                        if (!agreeOnPng(mutated, name + ".mutation" + std::to_string(m))) return;
-                    }
-                }
+                                         PNG_FILTER_PAETH, PNG_ALL_FILTERS})
+                    files.emplace_back(
+                        "libpng-type" + std::to_string(colorType) + "-depth" + std::to_string(depth) + "-" +
+                            std::to_string(width) + "x" + std::to_string(height) + "-interlace" +
+                            std::to_string(interlace) + "-filter" + std::to_string(filter),
+                        encodeWithLibpng(randomImage(colorType, depth, width, height, interlace, filter, rng)));
+    return files;
 }
 
-TEST(Differential, PngSuiteFilesAndTheirMutations) {
+TEST(Differential, PngFilesDecodeAsLibpngAndTheirMutationsAgree) {
     const std::map<std::string, unsigned> failures = {
-        {"xc1n0g08.png", PNG_BAD_COLOR_TYPE},   {"xc9n2c08.png", PNG_BAD_COLOR_TYPE},
-        {"xcrn0g04.png", PNG_BAD_SIGNATURE},    {"xd0n2c08.png", PNG_BAD_BIT_DEPTH},
-        {"xd3n2c08.png", PNG_BAD_BIT_DEPTH},    {"xd9n2c08.png", PNG_BAD_BIT_DEPTH},
-        {"xdtn0g01.png", ZLIB_INPUT_TOO_SHORT}, {"xlfn0g04.png", PNG_BAD_SIGNATURE},
-        {"xs1n0g01.png", PNG_BAD_SIGNATURE},    {"xs2n0g01.png", PNG_BAD_SIGNATURE},
-        {"xs4n0g01.png", PNG_BAD_SIGNATURE},    {"xs7n0g01.png", PNG_BAD_SIGNATURE}};
-    const std::vector<fs::path> files = filesIn(PNGSUITE_DIR, ".png");
-    ASSERT_GT(files.size(), 150u);
+        {"xc1n0g08", PNG_BAD_COLOR_TYPE},   {"xc9n2c08", PNG_BAD_COLOR_TYPE}, {"xcrn0g04", PNG_BAD_SIGNATURE},
+        {"xd0n2c08", PNG_BAD_BIT_DEPTH},    {"xd3n2c08", PNG_BAD_BIT_DEPTH},  {"xd9n2c08", PNG_BAD_BIT_DEPTH},
+        {"xdtn0g01", ZLIB_INPUT_TOO_SHORT}, {"xlfn0g04", PNG_BAD_SIGNATURE},  {"xs1n0g01", PNG_BAD_SIGNATURE},
+        {"xs2n0g01", PNG_BAD_SIGNATURE},    {"xs4n0g01", PNG_BAD_SIGNATURE},  {"xs7n0g01", PNG_BAD_SIGNATURE}};
+    const auto files = pngFiles();
+    ASSERT_GT(files.size(), 1200u);
     std::mt19937 rng(20240611);
-    for (const fs::path& path : files) {
-        const std::string name = path.filename().string();
+    for (const auto& [name, file] : files) {
         SCOPED_TRACE(name);
-        const ByteVector file = readFile(path);
-        const differential::Decoded decoded = differential::decodePng(file);
+        ByteVector withScore = file;  // a level's score record behind IEND changes nothing
+        withScore.insert(withScore.end(), {0x35, 0x81, 0, 8, 7, 0, 0, 0});
+        const differential::Decoded decoded = differential::decodePng(withScore);
         if (const auto failure = failures.find(name); failure != failures.end())
             EXPECT_EQ(decoded.code, failure->second);
         else
             EXPECT_EQ(decoded.out, decodeWithLibpng(file));
-        for (int m = 0; m < 300; ++m) {
-            const ByteVector mutated = mutate(file, rng);
-            if (!agreeOnPng(mutated, name + ".mutation" + std::to_string(m))) return;
-        }
+        for (int m = 0; m < 40; ++m)
+            if (!agreeOnPng(mutate(file, rng), name + ".mutation" + std::to_string(m))) return;
     }
 }
 
