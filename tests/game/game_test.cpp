@@ -1,220 +1,336 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <ranges>
+#include <set>
 
 #include "game/clock.h"
 #include "game/game.h"
 #include "game/level_file.h"
 #include "game/random.h"
 #include "image/png_decoder.h"
-#include "tests/game/level_art.h"
+#include "tests/image/libpng_oracle.h"
 
 namespace {
 
+// Test levels drawn as rows of characters and written as real PNG files, so
+// that they go through the game's own loading:
+//   '.' open floor   '#' wall (alpha 254)   ' ' wall never drawn (alpha 0)
+//   'o' open floor of alpha 1   'f' open floor with food (set after loading)
+// The pixel at (x, y) has the colour (x, y, x + 2y + 1): every channel differs.
+using Art = std::vector<std::string>;
+
+ByteVector levelFile(const Art& art) {
+    const auto width = static_cast<std::uint32_t>(art[0].size()), height = static_cast<std::uint32_t>(art.size());
+    Image image{width, height, PNG_COLOR_TYPE_RGBA, 8, PNG_INTERLACE_NONE, PNG_FILTER_NONE, {}, {}, {}, {}};
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const char c = art[y][x];
+            const std::uint8_t alpha = c == '#' ? 254 : c == ' ' ? 0 : c == 'o' ? 1 : 255;
+            image.rows.insert(image.rows.end(), {std::uint8_t(x), std::uint8_t(y), std::uint8_t(x + 2 * y + 1), alpha});
+        }
+    }
+    return encodeWithLibpng(image);
+}
+
+Level levelFromArt(const Art& art) {
+    const ByteVector file = levelFile(art);
+    Level level;
+    EXPECT_EQ(level.build(file.data(), file.size()), 0u);
+    for (Cell& cell : level.cells) cell.food = art[cell.y][cell.x] == 'f';
+    return level;
+}
+
+void writeFile(const std::string& path, const ByteVector& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+ByteVector fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return ByteVector(std::istreambuf_iterator<char>(in), {});
+}
+
+// The eight bytes that keep `best` behind a level's PNG data.
+ByteVector trailer(std::int32_t best) {
+    ByteVector bytes = {0x35, 0x81, 0x00, 0x08};
+    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(std::uint8_t(std::uint32_t(best) >> shift));
+    return bytes;
+}
+
 std::uint32_t fakeNow = 0;
-std::uint32_t fakeTicks() { return fakeNow; }
 
-// A level whose snake dies on its second step: it is laid at columns 1 to 4 and
-// the wall stands in column 6.
-const Art DEADLY = {"#.....#", "#######"};
-
-class GameTest : public InTempFolder {
+// A game on a fake clock, in a fresh working directory, where level files are found.
+class GameTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        InTempFolder::SetUp();
-        tickSource = fakeTicks;
+        char pattern[] = "/tmp/kestrivane-test-XXXXXX";
+        std::filesystem::current_path(folder_ = mkdtemp(pattern));
+        tickSource = [] { return fakeNow; };
         gameRandom = RandomGenerator{};
     }
     void TearDown() override {
         tickSource = steadyTicks;
-        InTempFolder::TearDown();
+        std::filesystem::current_path(previous_);
+        std::filesystem::remove_all(folder_);
     }
     // A frame at `now`, with all three clock readings equal.
-    void frameAt(std::uint32_t now) {
-        fakeNow = now;
-        game.advance();
-    }
+    std::uint32_t frameAt(std::uint32_t now) { return fakeNow = now, game.advance(); }
     Game game;
+    std::filesystem::path previous_ = std::filesystem::current_path(), folder_;
 };
 
-TEST_F(GameTest, TitleFramesFreezeTheSnakeAndTheClockRunsOn) {
-    writeFile("level1.png", levelFile({"..........", ".........."}));
-    game.startGame();
-    const std::vector<Segment> laid = game.snake.body;
-    for (std::uint32_t t = 1000; t <= 9000; t += 200) frameAt(t);
-    EXPECT_EQ(game.snake.body, laid);
-    EXPECT_EQ(game.snake.elapsed, 0u);
-    game.onTitle = false;  // Space
-    frameAt(9030);         // credited only the time since the last title frame
-    EXPECT_EQ(game.snake.elapsed, 30u);
-}
-
-TEST_F(GameTest, OneStepPerFrameAndTheRestKept) {
+// On one long row the snake's head is laid at column 3; the first `titleFrames`
+// frames show the title screen.
+TEST_F(GameTest, FramesCreditTheirTimeAndStepAtMostOnce) {
+    struct Case {
+        std::vector<std::uint32_t> frames;
+        std::size_t titleFrames;
+        std::int32_t headX;
+        std::uint32_t elapsed, sinceStart;
+    } const cases[] = {
+        {{1000, 5000, 9000, 9030}, 3, 3, 30, 8030},  // the title freezes the snake, not the clock
+        {{1000, 1120}, 0, 4, 70, 120},               // one step, the rest kept
+        {{1000, 1120, 1121}, 0, 5, 21, 121},         // a short frame steps on what was kept
+        {{0xFFFFFFF0u, 0x20}, 0, 3, 48, 48},         // across the clock's wrap-around
+    };
     writeFile("level1.png", levelFile({"..............................."}));
-    game.startGame();
-    game.onTitle = false;
-    frameAt(1000);
-    frameAt(1120);  // 120 ms: one step, 70 ms kept
-    EXPECT_EQ(game.snake.head(), (Segment{4, 0}));
-    EXPECT_EQ(game.snake.elapsed, 70u);
-    frameAt(1121);  // a short frame steps again on what was kept
-    EXPECT_EQ(game.snake.head(), (Segment{5, 0}));
-    EXPECT_EQ(game.snake.elapsed, 21u);
-    game.lastTicks = 0xFFFFFFF0u;
-    game.snake.elapsed = 0;
-    frameAt(0x20);  // 48 ms across the clock's wrap-around
-    EXPECT_EQ(game.snake.elapsed, 48u);
+    for (const Case& c : cases) {
+        game.startGame();
+        std::uint32_t sinceStart = 0;
+        for (std::size_t i = 0; i < c.frames.size(); ++i) {
+            game.onTitle = i < c.titleFrames;
+            sinceStart = frameAt(c.frames[i]);
+        }
+        EXPECT_EQ(std::tuple(game.snake.head().x, game.snake.elapsed, sinceStart),
+                  std::tuple(c.headX, c.elapsed, c.sinceStart));
+    }
 }
 
-TEST_F(GameTest, DeathSavesStartsANewLevelAndCreditsTheFrameToTheNewSnake) {
-    const ByteVector png = levelFile(DEADLY);
+TEST_F(GameTest, DeathSavesTheScoreAndAFreshLevelTakesTheFrame) {
+    ByteVector png = levelFile({"#.....#", "#######"});  // laid on columns 1 to 4: dies on the second step
     writeFile("level1.png", png);
     game.startGame();
     game.onTitle = false;
-    frameAt(1000);
-    frameAt(1050);  // into column 5
+    for (const std::uint32_t now : {1000u, 1050u}) frameAt(now);  // into column 5
     game.level.cellAt(3, 0)->visibility = 1000;
+    game.fog = false;
     frameAt(1110);  // 60 ms: into the wall; the new snake then steps at once with 10 ms left
-    EXPECT_EQ(game.snake.length, START_LENGTH);
-    EXPECT_EQ(game.snake.head(), (Segment{5, 0}));
-    EXPECT_EQ(game.snake.elapsed, 10u);
-    EXPECT_EQ(game.startTicks, 0u);
+    EXPECT_EQ(std::tuple(game.snake.length, game.snake.head(), game.snake.elapsed, game.startTicks, game.fog),
+              std::tuple(START_LENGTH, Segment{5, 0}, 10u, 0u, true));
     EXPECT_EQ(game.level.cellAt(3, 0)->visibility, 0);  // a fresh grid
-    ByteVector expected = png;
-    expected.insert(expected.end(), {0x35, 0x81, 0x00, 0x08, 0, 0, 0, 0});
-    EXPECT_EQ(fileBytes("level1.png"), expected);
+    std::ranges::copy(trailer(0), std::back_inserter(png));
+    EXPECT_EQ(fileBytes("level1.png"), png);
 }
 
-TEST_F(GameTest, CountsOnlyTheUnbrokenRunFromOne) {
-    for (const char* name : {"level1.png", "level2.png", "level4.png"}) writeFile(name, levelFile({"......"}));
-    game.startGame();
-    EXPECT_EQ(game.levelCount, 2);
-    for (int i = 0; i < 200; ++i) {
-        ASSERT_TRUE(game.startLevel());
-        ASSERT_TRUE(game.levelNumber == 1 || game.levelNumber == 2);
-    }
-}
-
-TEST_F(GameTest, RefusedLevelsArePassedOver) {
+TEST_F(GameTest, OnlyTheRunFromOneCountsAndUnplayableLevelsArePassedOver) {
     writeFile("level1.png", {1, 2, 3});                              // does not decode
     writeFile("level2.png", levelFile({"....#....", "#.#.#.#.#"}));  // runs of four only
     writeFile("level3.png", levelFile({"#####", "     "}));          // no open cell
     writeFile("level4.png", levelFile({"#.........", "...#......"}));
-    writeFile("level5.png", levelFile({"......"}));
-    std::filesystem::remove("level5.png");  // gone since the count
-    game.levelCount = 5;
+    writeFile("level6.png", levelFile({"......"}));  // behind a gap
+    game.startGame();
+    EXPECT_EQ(game.levelCount, 4);
     for (int i = 0; i < 50; ++i) {
-        ASSERT_TRUE(game.startLevel());
-        EXPECT_EQ(game.levelNumber, 4);
-        EXPECT_EQ(game.snake.body[0], (Segment{1, 0}));
+        ASSERT_TRUE(game.startLevel() && game.levelNumber == 4 && (game.snake.body[0] == Segment{1, 0})) << i;
     }
-    std::filesystem::remove("level4.png");
+    std::filesystem::remove("level4.png");  // gone since the count
     EXPECT_FALSE(game.startLevel());
-}
-
-TEST_F(GameTest, StartFailsWithExitCodeMinusOneWithoutAPlayableLevel) {
-    const auto start = [this] {
-        std::freopen("/dev/null", "r", stdin);  // the wait for Enter must not block the test
-        game.startGame();
-    };
-    EXPECT_EXIT(start(), ::testing::ExitedWithCode(255), "");  // no level file at all
-    writeFile("level1.png", levelFile({"...."}));
-    EXPECT_EXIT(start(), ::testing::ExitedWithCode(255), "");
+    std::freopen("/dev/null", "r", stdin);                              // the wait for Enter must not block the test
+    EXPECT_EXIT(game.startGame(), ::testing::ExitedWithCode(255), "");  // files, none playable
+    std::filesystem::remove("level1.png");
+    EXPECT_EXIT(game.startGame(), ::testing::ExitedWithCode(255), "");  // no level1.png
 }
 
 TEST(SnakePlacement, FirstRunOfFiveInReadingOrder) {
     struct Case {
         Art art;
         std::optional<Segment> tail;
-    } const cases[] = {
-        {{"....#....", "##.....##"}, Segment{2, 1}},
-        {{".....#", "......"}, Segment{0, 0}},
-        {{"....o....."}, Segment{0, 0}},  // alpha 1 is floor
-        {{".... .....", "#########."}, Segment{5, 0}},
-        {{"....#....", "#.#.#.#.#"}, std::nullopt},
-    };
+    } const cases[] = {{{"....#....", "##.....##"}, Segment{2, 1}},
+                       {{".....#", "......"}, Segment{0, 0}},
+                       {{".... .....", "#########."}, Segment{5, 0}},
+                       {{"....#....", "#.#.#.#.#"}, std::nullopt}};
     for (const Case& c : cases) EXPECT_EQ(levelFromArt(c.art).snakeTail(), c.tail) << c.art[0];
 }
 
 TEST_F(GameTest, ScoreTrailer) {
     const ByteVector png = levelFile({"......"});
-    ByteVector withTrailer = png;
-    withTrailer.insert(withTrailer.end(), {0x35, 0x81, 0x00, 0x08, 0, 0, 0, 0});
-    struct Offer {
-        std::int32_t score;
-        std::vector<std::uint8_t> lastEight;  // empty: the file as before
-    } const offers[] = {
-        {0, {0x35, 0x81, 0x00, 0x08, 0, 0, 0, 0}},  // a first death appends, even with 0
-        {0, {}},                                    // equal: not a byte changes
-        {300, {0x35, 0x81, 0x00, 0x08, 0x2C, 0x01, 0, 0}},
-        {299, {}},
-    };
-    writeFile("level1.png", png);
-    for (const Offer& offer : offers) {
-        ByteVector before = fileBytes("level1.png");
-        offerScore("level1.png", offer.score);
-        ByteVector after = fileBytes("level1.png");
-        if (offer.lastEight.empty()) {
-            EXPECT_EQ(after, before) << offer.score;
-            continue;
-        }
-        ASSERT_EQ(after.size(), png.size() + 8);
-        EXPECT_TRUE(std::equal(png.begin(), png.end(), after.begin())) << offer.score;
-        EXPECT_TRUE(std::equal(offer.lastEight.begin(), offer.lastEight.end(), after.end() - 8)) << offer.score;
+    constexpr std::int32_t HIGH = 0x01020304;
+    struct Case {
+        std::optional<std::int32_t> before;
+        std::int32_t score, best;
+    } const cases[] = {{std::nullopt, 0, 0}, {0, 0, 0}, {-7, -8, -7}, {-7, HIGH, HIGH}, {HIGH, HIGH - 1, HIGH}};
+    for (const Case& c : cases) {  // a first death appends, even a score of 0; only a higher score overwrites
+        ByteVector file = png;
+        if (c.before) std::ranges::copy(trailer(*c.before), std::back_inserter(file));
+        writeFile("level1.png", file);
+        offerScore("level1.png", c.score);
+        file.resize(png.size());
+        std::ranges::copy(trailer(c.best), std::back_inserter(file));
+        EXPECT_EQ(fileBytes("level1.png"), file) << c.score;
+        EXPECT_EQ(readStoredBest("level1.png"), c.best) << c.score;
     }
-    EXPECT_EQ(readStoredBest("level1.png"), 300);
-
-    ByteVector negative = png;
-    negative.insert(negative.end(), {0x35, 0x81, 0x00, 0x08, 0xF9, 0xFF, 0xFF, 0xFF});
-    writeFile("level2.png", negative);
-    EXPECT_EQ(readStoredBest("level2.png"), -7);
-    offerScore("level2.png", -8);
-    EXPECT_EQ(fileBytes("level2.png"), negative);
-
-    writeFile("short.png", {0x35, 0x81});  // shorter than a trailer: nothing to take for one
-    EXPECT_EQ(readStoredBest("short.png"), std::nullopt);
-    EXPECT_EQ(readStoredBest("missing.png"), std::nullopt);
     offerScore("missing.png", 5);  // silently nothing
     EXPECT_FALSE(std::filesystem::exists("missing.png"));
 }
 
-TEST_F(GameTest, LoadingFillsEveryCellAndEmptiesTheGridOnFailure) {
-    Image image{2,
-                2,
-                PNG_COLOR_TYPE_RGBA,
-                8,
-                PNG_INTERLACE_NONE,
-                PNG_FILTER_NONE,
-                {255, 0, 0, 255, 0, 255, 0, 1, 0, 0, 255, 254, 9, 8, 7, 0},
-                {},
-                {},
-                {}};
-    ByteVector png = encodeWithLibpng(image);
-    writeFile("plain.png", png);
-    png.insert(png.end(), {0x35, 0x81, 0x00, 0x08, 1, 0, 0, 0});
-    writeFile("trailer.png", png);
-    for (const char* name : {"plain.png", "trailer.png"}) {
-        Level level;
-        ASSERT_TRUE(level.load(name));
-        ASSERT_EQ(level.cells.size(), 4u);
-        const auto fields = [](const Cell& c) {
-            return std::tuple(c.r, c.g, c.b, c.a, c.wall, c.x, c.y, c.food, c.visibility);
-        };
-        EXPECT_EQ(fields(level.cells[0]), std::tuple(255, 0, 0, 255, false, 0, 0, false, 0)) << name;
-        EXPECT_EQ(fields(level.cells[1]), std::tuple(0, 255, 0, 1, false, 1, 0, false, 0)) << name;
-        EXPECT_EQ(fields(level.cells[2]), std::tuple(0, 0, 255, 254, true, 0, 1, false, 0)) << name;
-        EXPECT_EQ(fields(level.cells[3]), std::tuple(9, 8, 7, 0, true, 1, 1, false, 0)) << name;
-        EXPECT_FALSE(level.load("missing.png"));
-        EXPECT_TRUE(level.cells.empty() && level.width == 0 && level.height == 0);
-        EXPECT_EQ(level.cellAt(0, 0), nullptr);
+TEST(Loading, FillsEveryCellAndEmptiesTheGridOnFailure) {
+    const ByteVector png = levelFile({".o", "# "});
+    const std::uint8_t alpha[] = {255, 1, 254, 0};
+    Level level;
+    ASSERT_EQ(level.build(png.data(), png.size()), 0u);
+    ASSERT_EQ(std::tuple(level.width, level.height, level.cells.size()), std::tuple(2, 2, 4u));
+    for (int i = 0; i < 4; ++i) {
+        const Cell& c = level.cells[i];
+        const int x = i % 2, y = i / 2;
+        EXPECT_EQ(std::tuple(c.r, c.g, c.b, c.a, c.wall, c.x, c.y, c.food, c.visibility),
+                  std::tuple(x, y, x + 2 * y + 1, alpha[i], y == 1, x, y, false, 0));
     }
-
+    EXPECT_FALSE(level.load("/nonexistent/level1.png"));
+    EXPECT_TRUE(level.cells.empty() && level.width == 0 && level.height == 0);
     // A header announcing more cells than are played is refused before decoding.
     ByteVector huge = levelFile({"."});
-    huge[16 + 2] = 0x10;  // width 4097
-    huge[20 + 2] = 0x10;  // height 4097
-    Level level;
+    huge[16 + 2] = huge[20 + 2] = 0x10;  // 4097 x 4097
     EXPECT_EQ(level.build(huge.data(), huge.size()), LEVEL_TOO_LARGE);
     EXPECT_EQ(level.build(huge.data(), 20), PNG_INPUT_TOO_SHORT);
     EXPECT_TRUE(level.cells.empty());
+}
+
+Heading headingOf(char move) { return static_cast<Heading>(std::string("LURD").find(move)); }
+
+// The squares from `at` on along `moves` (L, U, R, D).
+std::vector<Segment> trail(Segment at, const std::string& moves) {
+    std::vector<Segment> squares = {at};
+    for (const Heading h : moves | std::views::transform(headingOf)) {
+        at = {at.x + (h == HEADING_RIGHT) - (h == HEADING_LEFT), at.y + (h == HEADING_DOWN) - (h == HEADING_UP)};
+        squares.push_back(at);
+    }
+    return squares;
+}
+
+std::ptrdiff_t foodCount(const Level& level) {
+    return std::count_if(level.cells.begin(), level.cells.end(), [](const Cell& c) { return c.food; });
+}
+
+// A snake laid from (1, 1) along `body` makes `moves`; then it is the last
+// `length` squares of its trail, or dead with a length of 0.
+TEST(SnakeStep, Rules) {
+    const Art open = {"........", "........", "........"};
+    const Art foodAhead = {"........", ".....f..", "........"};
+    struct Case {
+        const char* what;
+        Art art;
+        std::string body, moves;
+        std::int32_t length;        // 0: the last step kills
+        std::int32_t capacity = 0;  // 0: the grid's cell count
+    } const cases[] = {
+        {"the head may enter the square the tail leaves", open, "RRR", "DLU", 4},
+        {"the head into the body dies", open, "RRRDL", "U", 0},
+        {"food under the body is eaten", {"........", "...f....", "........"}, "RRRDL", "U", 7},
+        {"a wall kills", {"........", ".....#..", "........"}, "RRR", "R", 0},
+        {"eating grows at the head", foodAhead, "RRR", "R", 5},
+        {"a full body eats without growing", foodAhead, "RRR", "R", 4, 4},
+        {"an open border lets the snake out and back in", {"......", "......"}, "RRR", "RRUL", 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Level level = levelFromArt(c.art);
+        const std::ptrdiff_t food = foodCount(level);
+        const std::vector<Segment> squares = trail({1, 1}, c.body + c.moves);
+        Snake snake{std::vector<Segment>(c.capacity ? c.capacity : level.width * level.height),
+                    static_cast<std::int32_t>(c.body.size() + 1)};
+        std::copy_n(squares.begin(), snake.length, snake.body.begin());
+        bool alive = true;
+        for (const char move : c.moves) alive = snake.step(headingOf(move), level);
+        EXPECT_EQ(snake.heading, headingOf(c.moves.back()));  // the sight fan looks this way
+        EXPECT_EQ(foodCount(level), food);                    // eaten food is placed anew
+        EXPECT_EQ(std::vector(snake.body.begin(), snake.body.begin() + (alive ? snake.length : 0)),
+                  std::vector(squares.end() - c.length, squares.end()));
+    }
+}
+
+TEST(PlaceFood, DrawsColumnThenRowAndStaysOnOpenCells) {
+    gameRandom = RandomGenerator{};
+    Level open = levelFromArt(Art(10, ".........."));
+    open.placeFood();  // draws 41 and 18467: trunc(0.0125 * 10), trunc(5.636)
+    EXPECT_TRUE(open.cellAt(0, 5)->food);
+    Level level = levelFromArt({".###", "####", "###."});
+    for (int i = 0; i < 100; ++i) {
+        level.resetFood();
+        ASSERT_EQ(foodCount(level), 1);
+        ASSERT_TRUE(level.cells[0].food || level.cells[11].food);
+    }
+}
+
+using Squares = std::set<std::pair<int, int>>;
+
+Squares litSquares(const Level& level) {
+    Squares lit;
+    for (const Cell& cell : level.cells)
+        if (cell.visibility == FULL_VISIBILITY) lit.insert({cell.x, cell.y});
+    return lit;
+}
+
+// cos 270 degrees is just below 0: the straight-up ray ends left of the head,
+// truncated toward 0, not floored.
+TEST(Sight, RayEnds) {
+    struct Case {
+        Segment head;
+        Heading heading;
+        float offset;
+        Segment end;
+    } const cases[] = {{{10, 10}, HEADING_RIGHT, 0, {25, 10}}, {{10, 10}, HEADING_RIGHT, -1, {24, 9}},
+                       {{10, 10}, HEADING_UP, 0, {9, -5}},     {{0, 10}, HEADING_UP, 0, {0, -5}},
+                       {{10, 10}, HEADING_LEFT, 0, {-5, 10}},  {{10, 10}, HEADING_DOWN, 0, {10, 25}}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(sightRayEnd(c.head, c.heading, SIGHT_RANGE, c.offset), c.end) << c.heading << " " << c.offset;
+    }
+}
+
+TEST(Sight, CastRayLightsItsLineAndStopsAtTheFirstWall) {
+    struct Case {
+        Art art;
+        Segment from, to;
+        Squares lit;
+    } const cases[] = {
+        {{".....", ".....", "....."}, {0, 0}, {4, 2}, {{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}}},
+        {{"....", "....", "....", "...."}, {3, 3}, {0, 0}, {{3, 3}, {2, 2}, {1, 1}, {0, 0}}},
+        {{"..#.."}, {0, 0}, {4, 0}, {{0, 0}, {1, 0}, {2, 0}}},
+        {{".. .."}, {4, 0}, {0, 0}, {{4, 0}, {3, 0}, {2, 0}}},        // a wall that is never drawn stops sight too
+        {{"...", "..."}, {1, 0}, {1, -15}, {{1, 0}}},                 // off the grid nothing is lit
+        {{"...", "..."}, {-3, 1}, {5, 1}, {{0, 1}, {1, 1}, {2, 1}}},  // from outside, across the grid
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.from.x << "," << c.from.y << " to " << c.to.x << "," << c.to.y);
+        Level level = levelFromArt(c.art);
+        level.castRay(c.from.x, c.from.y, c.to.x, c.to.y);
+        EXPECT_EQ(litSquares(level), c.lit);
+    }
+}
+
+TEST(Sight, FanFollowsTheLastStepsHeading) {
+    Game game;
+    game.level = levelFromArt(Art(40, std::string(40, '.')));
+    game.snake.reset(17, 20, 1600);  // head at (20, 20), heading right
+    game.nextHeading = HEADING_UP;   // not taken yet: the fan still looks right
+    game.castSight();
+    const Squares lit = litSquares(game.level);
+    // The ends of the middle and the two outer rays: -42 and +41 degrees.
+    EXPECT_TRUE(lit.count({35, 20}) && lit.count({20, 20}) && lit.count({31, 9}) && lit.count({31, 29}));
+    // Beyond the range, behind the head, ahead of nextHeading, and where a +42 ray would end.
+    EXPECT_FALSE(lit.count({36, 20}) || lit.count({19, 20}) || lit.count({20, 5}) || lit.count({31, 30}));
+}
+
+TEST(Fade, LowersVisibilityToZeroAtLeast) {
+    Level level = levelFromArt({"...#"});
+    const std::int32_t before[] = {1000, 400, 300, 1000}, after[] = {600, 0, 0, 600};
+    for (int i = 0; i < 4; ++i) level.cells[i].visibility = before[i];
+    level.fade(0);
+    level.fade(400);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(level.cells[i].visibility, after[i]) << i;
+    level.fade(0xFFFFFFFFu);  // no wrap-around below zero
+    EXPECT_EQ(level.cells[0].visibility, 0);
 }
 
 }  // namespace
