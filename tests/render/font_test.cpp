@@ -6,65 +6,43 @@
 
 namespace {
 
-constexpr unsigned int TEXTURE = 7;
-
-struct PaintedFont {
-    PaintedFont() : texels(static_cast<std::size_t>(FONT_TEXTURE_SIZE) * FONT_TEXTURE_SIZE * 4) {
-        font.face = std::make_unique<FontFace>();
-        font.face->texture = TEXTURE;
-        font.paint(texels.data());
-    }
-    bool lit(int x, int y) const { return texels[(static_cast<std::size_t>(y) * FONT_TEXTURE_SIZE + x) * 4 + 3] != 0; }
-
+// Each printable glyph's rectangle holds exactly the texels painted from its
+// FONT_5X7 columns, three times enlarged, from its first lit column to its last
+// (all five for the empty space). A frame one texel wide around each rectangle
+// stays clear, so that linear filtering never blends in a neighbour, and nothing
+// is painted anywhere else. Painted texels are opaque white.
+TEST(Font, GlyphRectanglesHoldTheirColumnsThreeTimesEnlarged) {
+    constexpr int SIZE = FONT_TEXTURE_SIZE;
+    std::vector<std::uint8_t> texels(SIZE * SIZE * 4);
+    const auto sum = [&](int i) { return texels[4 * i] + texels[4 * i + 1] + texels[4 * i + 2] + texels[4 * i + 3]; };
     BitmapFont font;
-    std::vector<std::uint8_t> texels;
-};
-
-TEST(FontLayout, GlyphsLieWherePenAndWidthPutThem) {
-    const PaintedFont painted;
-    struct Case {
-        char c;
-        int penX, penY, width;
-    };
-    for (const Case& expected : {Case{' ', 2, 2, 15}, Case{'!', 19, 2, 3}, Case{'"', 24, 2, 9}, Case{'+', 2, 25, 15},
-                                 Case{'A', 2, 71, 15}, Case{'~', 86, 186, 15}}) {
-        SCOPED_TRACE(expected.c);
-        const Glyph& glyph = painted.font.glyphs[static_cast<unsigned char>(expected.c)];
-        EXPECT_EQ(glyph.texture, TEXTURE);
-        EXPECT_EQ(glyph.uLeft, expected.penX / 256.0f);
-        EXPECT_EQ(glyph.vTop, expected.penY / 256.0f);
-        EXPECT_EQ(glyph.uRight, (expected.penX + expected.width) / 256.0f);
-        EXPECT_EQ(glyph.vBottom, (expected.penY + 21) / 256.0f);
-        EXPECT_EQ(glyph.width, expected.width);
-        EXPECT_EQ(glyph.height, 21);
-    }
-    for (const int code : {0, 10, 31, 127, 128, 255}) EXPECT_EQ(painted.font.glyphs[code].texture, 0u) << code;
-}
-
-// "!" is the column 0x6f: rows 0 to 3 lit, row 4 dark, rows 5 and 6 lit, each
-// a block of 3 x 3 texels.
-TEST(FontLayout, GlyphPixelsArePaintedThreeTimesEnlarged) {
-    const PaintedFont painted;
-    for (int row = 0; row < 7; ++row) {
-        for (int dy = 0; dy < 3; ++dy) {
-            for (int dx = 0; dx < 3; ++dx) EXPECT_EQ(painted.lit(19 + dx, 2 + 3 * row + dy), row != 4) << row;
-        }
-    }
-    EXPECT_FALSE(painted.lit(18, 2));
-    EXPECT_FALSE(painted.lit(22, 2));
-    const std::uint8_t* white = &painted.texels[(2 * FONT_TEXTURE_SIZE + 19) * 4];
-    EXPECT_EQ(std::vector<std::uint8_t>(white, white + 4), (std::vector<std::uint8_t>{255, 255, 255, 255}));
-}
-
-TEST(FontLayout, NothingIsPaintedBeyondTheNineRows) {
-    const PaintedFont painted;
-    for (int y = 0; y < FONT_TEXTURE_SIZE; ++y) {
-        for (int x = 0; x < FONT_TEXTURE_SIZE; ++x) {
-            if (x > 187 || y > 207) {
-                ASSERT_FALSE(painted.lit(x, y)) << x << "," << y;
+    font.face = std::make_unique<FontFace>();
+    font.face->texture = 7;
+    font.paint(texels.data());
+    std::vector<bool> checked(SIZE * SIZE);
+    for (const int code : {0, 31, 127, 255}) EXPECT_EQ(font.glyphs[code].texture, 0u) << code;
+    for (int code = 32; code <= 126; ++code) {
+        const Glyph& glyph = font.glyphs[code];
+        std::vector<std::uint8_t> used(&FONT_5X7[(code - 32) * 5], &FONT_5X7[(code - 32) * 5 + 5]);
+        while (!used.empty() && used.back() == 0) used.pop_back();
+        while (!used.empty() && used.front() == 0) used.erase(used.begin());
+        if (used.empty()) used.assign(5, 0);
+        const int left = static_cast<int>(glyph.uLeft * SIZE), top = static_cast<int>(glyph.vTop * SIZE);
+        const int width = 3 * static_cast<int>(used.size());
+        ASSERT_EQ(std::tuple(glyph.texture, glyph.width, glyph.height, glyph.uLeft * SIZE, glyph.vTop * SIZE,
+                             glyph.uRight * SIZE, glyph.vBottom * SIZE),
+                  std::tuple(7u, width, 21, left, top, left + width, top + 21));
+        ASSERT_TRUE(left > 0 && top > 0 && left + width < SIZE && top + 21 < SIZE) << code;
+        for (int y = top - 1; y <= top + 21; ++y) {
+            for (int x = left - 1; x <= left + width; ++x) {
+                const bool inside = x >= left && x < left + width && y >= top && y < top + 21;
+                const bool lit = inside && (used[(x - left) / 3] >> (y - top) / 3 & 1);
+                ASSERT_EQ(sum(y * SIZE + x), lit ? 4 * 255 : 0) << code << " at " << x << "," << y;
+                checked[y * SIZE + x] = true;
             }
         }
     }
+    for (int i = 0; i < SIZE * SIZE; ++i) ASSERT_TRUE(checked[i] || sum(i) == 0) << i % SIZE << "," << i / SIZE;
 }
 
 }  // namespace
