@@ -4,90 +4,63 @@
 
 namespace {
 
-SDL_Event keyEvent(SDL_Keycode key, bool down, bool repeat = false) {
-    SDL_Event event{};
-    event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+SDL_Event key(SDL_Keycode sym, bool down = true, bool repeat = false) {
+    SDL_Event event{static_cast<Uint32>(down ? SDL_KEYDOWN : SDL_KEYUP)};
     event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
-    event.key.repeat = repeat ? 1 : 0;
-    event.key.keysym.sym = key;
+    event.key.repeat = repeat;
+    event.key.keysym.sym = sym;
     return event;
 }
 
-TEST(Events, QuitComesFromTheWindowAndFromEscapeEitherWay) {
-    Game game;
-    SDL_Event close{};
-    close.type = SDL_QUIT;
-    EXPECT_TRUE(handleEvent(close, game));
-    EXPECT_TRUE(handleEvent(keyEvent(SDLK_ESCAPE, true), game));
-    EXPECT_TRUE(handleEvent(keyEvent(SDLK_ESCAPE, false), game));  // pressed before the window had focus
-    EXPECT_FALSE(handleEvent(keyEvent(SDLK_q, true), game));
+SDL_Event window(SDL_WindowEventID what, std::int32_t width, std::int32_t height) {
+    SDL_Event event{SDL_WINDOWEVENT};
+    event.window.event = what;
+    event.window.data1 = width;
+    event.window.data2 = height;
+    return event;
 }
 
-TEST(Events, SpaceOnlyClosesTheTitle) {
-    for (const bool down : {true, false}) {
-        Game game;
-        EXPECT_FALSE(handleEvent(keyEvent(SDLK_SPACE, down), game));
-        EXPECT_FALSE(game.onTitle);
-        handleEvent(keyEvent(SDLK_SPACE, down), game);
-        EXPECT_FALSE(game.onTitle);  // nothing opens it again
-    }
-}
-
-TEST(Events, FogTogglesOnEveryPressIncludingRepeats) {
-    Game game;
-    handleEvent(keyEvent(SDLK_h, true), game);
-    EXPECT_FALSE(game.fog);
-    handleEvent(keyEvent(SDLK_h, true, true), game);
-    EXPECT_TRUE(game.fog);
-    handleEvent(keyEvent(SDLK_h, false), game);
-    EXPECT_TRUE(game.fog);
-}
-
-TEST(Events, SizeChangesAreOnlyRecorded) {
-    Game game;
-    SDL_Event resized{};
-    resized.type = SDL_WINDOWEVENT;
-    resized.window.event = SDL_WINDOWEVENT_SIZE_CHANGED;
-    resized.window.data1 = 640;
-    resized.window.data2 = 480;
-    EXPECT_FALSE(handleEvent(resized, game));
-    EXPECT_EQ(game.width, 640);
-    EXPECT_EQ(game.height, 480);
-    resized.window.event = SDL_WINDOWEVENT_MOVED;
-    resized.window.data1 = 7;
-    handleEvent(resized, game);
-    EXPECT_EQ(game.width, 640);
-}
-
-// The guard compares with the heading of the last step, not with the heading
-// asked for since: no run of presses can turn the snake onto its neck.
-TEST(Events, ArrowsSteerButNeverBackOntoTheNeck) {
+// A run of events on a new game, on the title screen, whose snake last stepped
+// toward `lastStep`. Arrows steer there too, but never back onto the neck: the
+// guard looks at the last step, not at the heading asked for since.
+TEST(Events, WhatEachDoesToTheGame) {
     struct Case {
         const char* what;
-        Heading lastStep;
-        std::vector<SDL_Event> keys;
-        Heading expected;
-    };
-    const Case cases[] = {
-        {"left while heading right", HEADING_RIGHT, {keyEvent(SDLK_LEFT, true)}, HEADING_RIGHT},
-        {"up then left before the step",
-         HEADING_RIGHT,
-         {keyEvent(SDLK_UP, true), keyEvent(SDLK_LEFT, true)},
-         HEADING_UP},
-        {"down while heading up", HEADING_UP, {keyEvent(SDLK_DOWN, true)}, HEADING_RIGHT},
-        {"right while heading left", HEADING_LEFT, {keyEvent(SDLK_RIGHT, true)}, HEADING_RIGHT},
-        {"up while heading down", HEADING_DOWN, {keyEvent(SDLK_UP, true)}, HEADING_RIGHT},
-        {"down while heading left", HEADING_LEFT, {keyEvent(SDLK_DOWN, true)}, HEADING_DOWN},
-        {"left while heading up", HEADING_UP, {keyEvent(SDLK_LEFT, true)}, HEADING_LEFT},
-        {"a release does nothing", HEADING_RIGHT, {keyEvent(SDLK_UP, false)}, HEADING_RIGHT},
-        {"a repeat steers", HEADING_RIGHT, {keyEvent(SDLK_DOWN, true, true)}, HEADING_DOWN},
-        {"the last press wins", HEADING_UP, {keyEvent(SDLK_LEFT, true), keyEvent(SDLK_RIGHT, true)}, HEADING_RIGHT},
+        std::vector<SDL_Event> events;
+        Heading lastStep = HEADING_RIGHT;
+        Heading heading = HEADING_RIGHT;  // of the next step
+        bool quits = false, title = true, fog = true;
+        std::pair<std::int32_t, std::int32_t> size = {WINDOW_SIZE, WINDOW_SIZE};
+    } const cases[] = {
+        {.what = "the window closes", .events = {SDL_Event{SDL_QUIT}}, .quits = true},
+        {.what = "Escape", .events = {key(SDLK_ESCAPE)}, .quits = true},
+        {.what = "Escape let go, pressed before the focus came", .events = {key(SDLK_ESCAPE, false)}, .quits = true},
+        {.what = "another key", .events = {key(SDLK_q)}},
+        {.what = "Space twice: nothing reopens", .events = {key(SDLK_SPACE), key(SDLK_SPACE)}, .title = false},
+        {.what = "Space let go", .events = {key(SDLK_SPACE, false)}, .title = false},
+        {.what = "H", .events = {key(SDLK_h)}, .fog = false},
+        {.what = "H, a repeat and a release", .events = {key(SDLK_h), key(SDLK_h, true, true), key(SDLK_h, false)}},
+        {.what = "a move", .events = {window(SDL_WINDOWEVENT_MOVED, 7, 9)}},
+        {.what = "a resize", .events = {window(SDL_WINDOWEVENT_SIZE_CHANGED, 640, 480)}, .size = {640, 480}},
+        {.what = "left, heading right", .events = {key(SDLK_LEFT)}},
+        {.what = "up then left, heading right", .events = {key(SDLK_UP), key(SDLK_LEFT)}, .heading = HEADING_UP},
+        {.what = "down, heading up", .events = {key(SDLK_DOWN)}, .lastStep = HEADING_UP},
+        {.what = "right, heading left", .events = {key(SDLK_RIGHT)}, .lastStep = HEADING_LEFT},
+        {.what = "up, heading down", .events = {key(SDLK_UP)}, .lastStep = HEADING_DOWN},
+        {.what = "down, heading left", .events = {key(SDLK_DOWN)}, .lastStep = HEADING_LEFT, .heading = HEADING_DOWN},
+        {.what = "left, heading up", .events = {key(SDLK_LEFT)}, .lastStep = HEADING_UP, .heading = HEADING_LEFT},
+        {.what = "an arrow let go", .events = {key(SDLK_UP, false)}},
+        {.what = "an arrow's repeat", .events = {key(SDLK_DOWN, true, true)}, .heading = HEADING_DOWN},
+        {.what = "the last press wins", .events = {key(SDLK_LEFT), key(SDLK_RIGHT)}, .lastStep = HEADING_UP},
     };
     for (const Case& c : cases) {
-        Game game;  // on the title screen: arrows work there too
+        Game game;
         game.snake.heading = c.lastStep;
-        for (const SDL_Event& key : c.keys) EXPECT_FALSE(handleEvent(key, game));
-        EXPECT_EQ(game.nextHeading, c.expected) << c.what;
+        bool quits = false;
+        for (const SDL_Event& event : c.events) quits = handleEvent(event, game) || quits;
+        EXPECT_EQ(std::tuple(quits, game.onTitle, game.fog, game.nextHeading, std::pair(game.width, game.height)),
+                  std::tuple(c.quits, c.title, c.fog, c.heading, c.size))
+            << c.what;
     }
 }
 
