@@ -24,15 +24,15 @@ using Art = std::vector<std::string>;
 
 ByteVector levelFile(const Art& art) {
     const auto width = static_cast<std::uint32_t>(art[0].size()), height = static_cast<std::uint32_t>(art.size());
-    Image image{width, height, PNG_COLOR_TYPE_RGBA, 8, PNG_INTERLACE_NONE, PNG_FILTER_NONE, {}, {}, {}, {}};
+    ByteVector rgba;
     for (std::uint32_t y = 0; y < height; ++y) {
         for (std::uint32_t x = 0; x < width; ++x) {
             const char c = art[y][x];
             const std::uint8_t alpha = c == '#' ? 254 : c == ' ' ? 0 : c == 'o' ? 1 : 255;
-            image.rows.insert(image.rows.end(), {std::uint8_t(x), std::uint8_t(y), std::uint8_t(x + 2 * y + 1), alpha});
+            rgba.insert(rgba.end(), {std::uint8_t(x), std::uint8_t(y), std::uint8_t(x + 2 * y + 1), alpha});
         }
     }
-    return encodeWithLibpng(image);
+    return encodeRgbaWithLibpng(width, height, rgba);
 }
 
 Level levelFromArt(const Art& art) {

@@ -170,38 +170,20 @@ TEST(Differential, DynamicBlocksOfOddCodes) {
     }
 }
 
-// The PNG suite, and libpng's own images of every format at sizes that leave
-// Adam7 passes empty, under every filter, with and without interlacing.
-std::vector<std::pair<std::string, ByteVector>> pngFiles() {
-    std::vector<std::pair<std::string, ByteVector>> files;
-    for (const fs::path& path : filesIn(PNGSUITE_DIR, ".png")) files.emplace_back(path.stem(), readFile(path));
-    const std::pair<int, int> formats[] = {{0, 1}, {0, 2}, {0, 4}, {0, 8}, {0, 16}, {2, 8}, {2, 16}, {3, 1},
-                                           {3, 2}, {3, 4}, {3, 8}, {4, 8}, {4, 16}, {6, 8}, {6, 16}};
-    const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{1, 1}, {1, 9}, {9, 1}, {10, 3}, {17, 13}, {31, 2}};
-    std::mt19937 rng(1996);
-    for (const auto& [colorType, depth] : formats)
-        for (const auto& [width, height] : sizes)
-            for (int interlace = 0; interlace < 2; ++interlace)
-                for (const int filter : {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG,
-                                         PNG_FILTER_PAETH, PNG_ALL_FILTERS})
-                    files.emplace_back(
-                        "libpng-type" + std::to_string(colorType) + "-depth" + std::to_string(depth) + "-" +
-                            std::to_string(width) + "x" + std::to_string(height) + "-interlace" +
-                            std::to_string(interlace) + "-filter" + std::to_string(filter),
-                        encodeWithLibpng(randomImage(colorType, depth, width, height, interlace, filter, rng)));
-    return files;
-}
-
-TEST(Differential, PngFilesDecodeAsLibpngAndTheirMutationsAgree) {
+// Every colour type, depth, filter and interlace, odd sizes, colour keys and
+// chunk orders: the PNG suite decodes as libpng decodes it, or fails with its code.
+TEST(Differential, PngSuiteDecodesAsLibpngAndItsMutationsAgree) {
     const std::map<std::string, unsigned> failures = {
         {"xc1n0g08", PNG_BAD_COLOR_TYPE},   {"xc9n2c08", PNG_BAD_COLOR_TYPE}, {"xcrn0g04", PNG_BAD_SIGNATURE},
         {"xd0n2c08", PNG_BAD_BIT_DEPTH},    {"xd3n2c08", PNG_BAD_BIT_DEPTH},  {"xd9n2c08", PNG_BAD_BIT_DEPTH},
         {"xdtn0g01", ZLIB_INPUT_TOO_SHORT}, {"xlfn0g04", PNG_BAD_SIGNATURE},  {"xs1n0g01", PNG_BAD_SIGNATURE},
         {"xs2n0g01", PNG_BAD_SIGNATURE},    {"xs4n0g01", PNG_BAD_SIGNATURE},  {"xs7n0g01", PNG_BAD_SIGNATURE}};
-    const auto files = pngFiles();
-    ASSERT_GT(files.size(), 1200u);
+    const std::vector<fs::path> files = filesIn(PNGSUITE_DIR, ".png");
+    ASSERT_GT(files.size(), 150u);
     std::mt19937 rng(20240611);
-    for (const auto& [name, file] : files) {
+    for (const fs::path& path : files) {
+        const std::string name = path.stem();
+        const ByteVector file = readFile(path);
         SCOPED_TRACE(name);
         ByteVector withScore = file;  // a level's score record behind IEND changes nothing
         withScore.insert(withScore.end(), {0x35, 0x81, 0, 8, 7, 0, 0, 0});
@@ -210,7 +192,7 @@ TEST(Differential, PngFilesDecodeAsLibpngAndTheirMutationsAgree) {
             EXPECT_EQ(decoded.code, failure->second);
         else
             EXPECT_EQ(decoded.out, decodeWithLibpng(file));
-        for (int m = 0; m < 40; ++m)
+        for (int m = 0; m < 300; ++m)
             if (!agreeOnPng(mutate(file, rng), name + ".mutation" + std::to_string(m))) return;
     }
 }

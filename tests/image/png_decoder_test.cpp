@@ -77,6 +77,7 @@ TEST(PngDecoder, EveryFileDecodesOrFailsWithItsCode) {
     const ByteVector grey = {10, 10, 10, 255, 20, 20, 20, 255, 30, 30, 30, 255, 40, 40, 40, 255};
     const Chunk palette1{"PLTE", {1, 2, 3}};
     const Chunk text{"tEXt", {'k', 0, 'v'}};
+    const Chunk rgbKey{"tRNS", {0, 1, 0, 2, 0, 3}};
     ByteVector palette770(770, 9);
     palette770[765] = 1;  // entry 255
     Chunk firstRows = GREY_2x2_ROWS, lastRows{"IDAT", {}};
@@ -143,6 +144,14 @@ TEST(PngDecoder, EveryFileDecodesOrFailsWithItsCode) {
          assemble({ihdr(2, 1, 16, 0), {"tRNS", {18, 255}}, idat({0, 18, 255, 18, 254}), IEND}),
          0,
          {18, 18, 18, 0, 18, 18, 18, 255}},
+        {"RGB key: all three samples",
+         assemble({ihdr(2, 1, 8, 2), rgbKey, idat({0, 1, 2, 3, 1, 2, 4}), IEND}),
+         0,
+         {1, 2, 3, 0, 1, 2, 4, 255}},
+        {"16-bit RGB key",
+         assemble({ihdr(2, 1, 16, 2), rgbKey, idat({0, 0, 1, 0, 2, 0, 3, 0, 1, 0, 2, 0, 4}), IEND}),
+         0,
+         {0, 0, 0, 0, 0, 0, 0, 255}},
         {"zero width", assemble({ihdr(0, 3, 8, 2), idat({0, 1, 2}), IEND}), 0},
     };
     const ByteVector untouched = {1, 2, 3};

@@ -33,18 +33,9 @@ check "no display: exits at once with -1" "255" "$?"
 check "no display: the message on standard error, after an empty line" "|Unable to initialize SDL:  " \
     "$(head -c 28 "$work/err" | tr '\n' '|')"
 
-# A 7 x 2 level, "#.....#" over "#######": the snake, laid on columns 1 to 4,
-# strikes the wall within three steps, again and again.
-python3 - "$work/level1.png" <<'PY'
-import struct, sys, zlib
-def chunk(kind, data):
-    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-pixel = {"#": bytes((90, 90, 90, 254)), ".": bytes((30, 120, 40, 255))}
-raw = b"".join(b"\0" + b"".join(pixel[c] for c in row) for row in ("#.....#", "#######"))
-header = struct.pack(">IIBBBBB", 7, 2, 8, 6, 0, 0, 0)
-png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b"")
-open(sys.argv[1], "wb").write(png)
-PY
+# deadly-level.png is 7 x 2, "#.....#" over "#######": the snake, laid on
+# columns 1 to 4, strikes the wall within three steps, again and again.
+cp "$(dirname "$0")/deadly-level.png" "$work/level1.png"
 cp "$work/level1.png" "$work/original.png"
 size=$(wc -c <"$work/original.png")
 start_game
