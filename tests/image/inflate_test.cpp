@@ -101,6 +101,21 @@ TEST(ZlibStream, MalformedStreamsFailWithTheirCode) {
         {INFLATE_REPEAT_COUNT_PAST_END, z(dynamic(257, 1, {{0, 0}, {0, 0}, {0, 0}, {16, 0}}))},   // count bits 87-88
         {INFLATE_NO_END_OF_BLOCK, z(dynamic(257, 1, {{1, 0}, {1, 0}, {2, 0}, {18, 138}, {18, 117}}))},  // 55 if built
         {INFLATE_TREE_OVERFULL, z(aBlock(3, {{1, 0}, {1, 0}, {2, 0}}))},  // distance lengths 1, 1, 2 as below
+        // With symbol 6 coded as 2 is above: 32 distance codes of 6 bits, a prefix code that needs node 31
+        {INFLATE_TREE_OVERFULL, z(dynamic(257, 32,
+                                          {{18, 97},
+                                           {1, 0},
+                                           {18, 138},
+                                           {18, 20},
+                                           {1, 0},
+                                           {2, 0},
+                                           {16, 6},
+                                           {16, 6},
+                                           {16, 6},
+                                           {16, 6},
+                                           {16, 6},
+                                           {2, 0}},
+                                          {3, 3, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 4, 1}))},
         // Code-length codes 16 -> 0, 17 -> 1, 18 -> 00: a clash, then one more bit; 18 -> 0 alone: 1 leads nowhere
         {INFLATE_TREE_OVERFULL, z(dynamic(257, 1, {}, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 2}))},
         {INFLATE_CODE_NOT_IN_TREE,
