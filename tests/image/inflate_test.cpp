@@ -16,6 +16,7 @@ namespace {
 // Builds DEFLATE data by hand: fields go in least significant bit first, Huffman codes most significant bit first.
 class BitWriter {
 public:
+    BitWriter() { put(0x0178, 16); }  // the zlib header 78 01: deflate, a 32 KiB window
     // Appends the low `nbits` bits of `value` (up to 32), least significant first.
     BitWriter& put(std::uint32_t value, unsigned nbits) {
         for (unsigned i = 0; i < nbits; ++i, ++bits_) {
@@ -30,7 +31,7 @@ public:
         return *this;
     }
     std::size_t bits() const { return bits_; }
-    // The data so far, the last byte padded with zero bits.
+    // A zlib stream of the data so far, the last byte padded with zero bits; no trailer.
     const ByteVector& bytes() const { return bytes_; }
 
 private:
@@ -38,20 +39,11 @@ private:
     std::size_t bits_ = 0;
 };
 
-// A zlib stream for decompressZlibStream: the header 78 01 (deflate, 32 KiB window), then `deflate`, no trailer.
-inline ByteVector zlibWrap(const ByteVector& deflate) {
-    ByteVector stream(2 + deflate.size());
-    stream[0] = 0x78;
-    stream[1] = 0x01;
-    std::copy(deflate.begin(), deflate.end(), stream.begin() + 2);
-    return stream;
-}
-
 using Lengths = std::vector<std::uint32_t>;
 using Seq = std::vector<std::pair<unsigned, unsigned>>;  // code-length symbols, each with its repeat count
 constexpr unsigned DIST = 1000;                          // DIST + d: distance symbol d in a fixed block
 
-ByteVector z(const BitWriter& w) { return zlibWrap(w.bytes()); }
+ByteVector z(const BitWriter& w) { return w.bytes(); }
 
 // A fixed block of literal/length and distance symbols behind the blocks in `w`. Codes: 0-143 8 bits from 0x30,
 // 144-255 9 bits from 0x190, 256-279 7 bits from 0, 280-287 8 bits from 0xC0, distances 5 bits.
