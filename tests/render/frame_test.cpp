@@ -93,14 +93,14 @@ TEST_F(Drawing, CellsShowInTheirShadedColourUnderTheFogAndTheSnakeOverAll) {
         {{90, 80, 70, 0, true, 0, 0, false, 1000}, BLACK, BLACK},               // a wall never drawn
         {{90, 80, 70, 255, false, 0, 0, true, 500}, {0, 0, 127}, {0, 0, 255}},  // food, half faded: truncated
     };
-    for (int i = 0; i < 6; ++i) cell(2 + 2 * i, 10) = cases[i].cell;
+    for (int i = 0; i < 6; ++i) cell(2 + 2 * i, 0) = cases[i].cell;
     cell(3, 30).food = true;  // under the snake's second segment
     cell(3, 30).visibility = 1000;
     for (const int pass : {0, 1, 2}) {
         game.fog = pass < 2;
         show(&Game::drawFrame);
-        for (int i = 0; i < 6; ++i) EXPECT_EQ(cellColour(2 + 2 * i, 10), game.fog ? cases[i].fog : cases[i].clear) << i;
-        EXPECT_EQ(cellColour(3, 10), game.fog ? BLACK : FLOOR);  // unseen
+        for (int i = 0; i < 6; ++i) EXPECT_EQ(cellColour(2 + 2 * i, 0), game.fog ? cases[i].fog : cases[i].clear) << i;
+        EXPECT_EQ(cellColour(3, 0), game.fog ? BLACK : FLOOR);  // unseen
         EXPECT_EQ(std::tuple(cellColour(2, 30), cellColour(3, 30), cellColour(6, 30)),
                   std::tuple(Pixel{0, 255, 0}, Pixel{0, 0, 255}, pass == 0 ? BLACK : FLOOR));
     }
