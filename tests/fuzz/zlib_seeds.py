@@ -10,10 +10,8 @@ files = glob.glob("scripts/*") + sorted(glob.glob("tests/pngsuite/*.png"))[::8]
 settings = [(0, zlib.Z_DEFAULT_STRATEGY, 15), (1, zlib.Z_DEFAULT_STRATEGY, 15), (9, zlib.Z_DEFAULT_STRATEGY, 9),
             (6, zlib.Z_HUFFMAN_ONLY, 15), (6, zlib.Z_RLE, 15), (6, zlib.Z_FIXED, 15)]
 for i, path in enumerate(files):
-    data = open(path, "rb").read()[:8000]
     for j, (level, strategy, window) in enumerate(settings):
         z = zlib.compressobj(level, zlib.DEFLATED, window, 8, strategy)
-        stream = z.compress(data) + z.flush()
+        stream = z.compress(open(path, "rb").read()[:8000]) + z.flush()
         for room in (b"\x00\x00", b"\x00\x40"):  # no room; the exact room
-            with open(os.path.join(sys.argv[1], f"seed{i}-{j}-{room[1]}.zlib"), "wb") as out:
-                out.write(room + stream)
+            open(os.path.join(sys.argv[1], f"seed{i}-{j}-{room[1]}.zlib"), "wb").write(room + stream)

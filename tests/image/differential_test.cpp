@@ -68,8 +68,7 @@ ByteVector sampleData(std::size_t size, std::mt19937& rng) {
 }
 
 ByteVector readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return ByteVector((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return ByteVector(std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {});
 }
 
 // Sorted, so that the seeded mutations fall on the same files every run.

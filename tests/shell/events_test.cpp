@@ -12,14 +12,6 @@ SDL_Event key(SDL_Keycode sym, bool down = true, bool repeat = false) {
     return event;
 }
 
-SDL_Event window(SDL_WindowEventID what, std::int32_t width, std::int32_t height) {
-    SDL_Event event{SDL_WINDOWEVENT};
-    event.window.event = what;
-    event.window.data1 = width;
-    event.window.data2 = height;
-    return event;
-}
-
 // A run of events on a new game, on the title screen, whose snake last stepped
 // toward `lastStep`. Arrows steer there too, but never back onto the neck: the
 // guard looks at the last step, not at the heading asked for since.
@@ -40,8 +32,11 @@ TEST(Events, WhatEachDoesToTheGame) {
         {.what = "Space let go", .events = {key(SDLK_SPACE, false)}, .title = false},
         {.what = "H", .events = {key(SDLK_h)}, .fog = false},
         {.what = "H, a repeat and a release", .events = {key(SDLK_h), key(SDLK_h, true, true), key(SDLK_h, false)}},
-        {.what = "a move", .events = {window(SDL_WINDOWEVENT_MOVED, 7, 9)}},
-        {.what = "a resize", .events = {window(SDL_WINDOWEVENT_SIZE_CHANGED, 640, 480)}, .size = {640, 480}},
+        {.what = "a move",
+         .events = {SDL_Event{.window = {SDL_WINDOWEVENT, 0, 0, SDL_WINDOWEVENT_MOVED, 0, 0, 0, 7, 9}}}},
+        {.what = "a resize",
+         .events = {SDL_Event{.window = {SDL_WINDOWEVENT, 0, 0, SDL_WINDOWEVENT_SIZE_CHANGED, 0, 0, 0, 640, 480}}},
+         .size = {640, 480}},
         {.what = "left, heading right", .events = {key(SDLK_LEFT)}},
         {.what = "up then left, heading right", .events = {key(SDLK_UP), key(SDLK_LEFT)}, .heading = HEADING_UP},
         {.what = "down, heading up", .events = {key(SDLK_DOWN)}, .lastStep = HEADING_UP},
