@@ -28,6 +28,7 @@ TEST(Events, WhatEachDoesToTheGame) {
         {.what = "Escape", .events = {key(SDLK_ESCAPE)}, .quits = true},
         {.what = "Escape let go, pressed before the focus came", .events = {key(SDLK_ESCAPE, false)}, .quits = true},
         {.what = "another key", .events = {key(SDLK_q)}},
+        {.what = "a mouse move", .events = {SDL_Event{SDL_MOUSEMOTION}}},
         {.what = "Space twice: nothing reopens", .events = {key(SDLK_SPACE), key(SDLK_SPACE)}, .title = false},
         {.what = "Space let go", .events = {key(SDLK_SPACE, false)}, .title = false},
         {.what = "H", .events = {key(SDLK_h)}, .fog = false},
