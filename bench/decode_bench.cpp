@@ -34,6 +34,7 @@
 
 #include <unistd.h>
 
+#include "bench/repetitions.h"
 #include "image/png_decoder.h"
 #include "image/zlib_stream.h"
 
@@ -471,18 +472,8 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Three repetitions with only their statistics shown, unless the command line says otherwise.
-    std::vector<char*> args(argv, argv + argc);
-    auto given = [&](const char* flag) {
-        return std::any_of(args.begin() + 1, args.end(), [&](const char* a) { return std::strstr(a, flag) == a; });
-    };
-    std::string repetitions = "--benchmark_repetitions=3", aggregates = "--benchmark_report_aggregates_only=true";
-    if (!given("--benchmark_repetitions")) args.push_back(repetitions.data());
-    if (!given("--benchmark_report_aggregates_only") && !given("--benchmark_display_aggregates_only"))
-        args.push_back(aggregates.data());
-    int count = int(args.size());
-    args.push_back(nullptr);
-    benchmark::Initialize(&count, args.data());
+    const std::vector<char*> args = initializeWithMedians(argc, argv);
+    const int count = static_cast<int>(args.size()) - 1;
     if (count > 2 || (count == 2 && args[1][0] == '-'))
         fail("usage: decode_bench [INPUTS] [--benchmark_...]; unknown argument " + std::string(args[count - 1]));
     const std::string folder = count == 2 ? args[1] : KESTRIVANE_BENCH_INPUTS;
