@@ -6,7 +6,9 @@
 // renderer's members, drawing and the frame as a whole (tick) are defined in
 // render/, which alone needs SDL and OpenGL.
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "game/level.h"
 #include "game/snake.h"
@@ -15,6 +17,17 @@ struct SDL_Window;
 struct BitmapFont;
 
 inline constexpr std::int32_t WINDOW_SIZE = 800;
+
+// The tiles and boxes of a frame, gathered into client arrays and drawn some
+// thousands at a time: per vertex three position floats, three normal floats
+// and red, green, blue and alpha bytes. The renderer sizes the arrays once, when
+// it is set up; `vertexCount` says how much of them is in use.
+struct DrawBatch {
+    std::vector<float> positions;
+    std::vector<float> normals;
+    std::vector<std::uint8_t> colours;
+    std::size_t vertexCount = 0;
+};
 
 struct Game {
     SDL_Window* window = nullptr;
@@ -33,6 +46,7 @@ struct Game {
     std::int32_t levelNumber = 1;
     std::int32_t bestScore = 0;
     bool onTitle = true;
+    DrawBatch batch;  // the renderer's; holds nothing between frames
 
     // Counts the level files and starts the first level behind the title screen.
     // Ends the process with a message when there is no level file, or none that
@@ -75,13 +89,19 @@ struct Game {
     void releaseRenderer();
 
     void drawFrame();
+    // The frame's start (clear, light, camera) and its end (shown).
+    void beginFrame();
+    void endFrame();
+    // The cells and segments the view can show, into the batch.
     void drawLevel();
     void drawSnake();
+    // Draws what the batch holds and empties it.
+    void flushBatch();
     void drawScoreLine();
     void drawTitle(std::uint32_t msSinceStart);
 
     // A box `size` wide and `height` tall, and a flat tile, with their lower
-    // corner at (x, y, z) in world units.
+    // corner at (x, y, z) in world units, added to the batch.
     void drawBox(std::int32_t x, std::int32_t y, std::int32_t z, float size, float height, std::uint8_t r,
                  std::uint8_t g, std::uint8_t b, std::uint8_t a);
     void drawTile(std::int32_t x, std::int32_t y, std::int32_t z, float size, std::uint8_t r, std::uint8_t g,

@@ -7,6 +7,7 @@
 // Between frames the matrix mode is the model-view matrix and that matrix is
 // identity: whatever transforms, pushes and pops around itself.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "game/game.h"
@@ -15,6 +16,11 @@
 
 // World units per grid square; in the flat view one unit is one pixel.
 inline constexpr std::int32_t CELL_SIZE = 8;
+
+// Vertices the frame's batch holds before it is drawn: few enough that its
+// arrays stay within a few megabytes whatever the level and window, enough that
+// a frame takes only a handful of draw calls.
+inline constexpr std::size_t BATCH_VERTICES = std::size_t{1} << 16;
 
 // Raised things (walls, food, the snake) stand this far above the floor.
 inline constexpr std::int32_t RAISED_Z = 4;

@@ -22,6 +22,9 @@ bool Game::initRenderer(SDL_Window* newWindow, void* newGlContext) {
     width = WINDOW_SIZE;
     height = WINDOW_SIZE;
     font = BitmapFont::create().release();  // without a font the game runs on, wordless
+    batch.positions.resize(3 * BATCH_VERTICES);
+    batch.normals.resize(3 * BATCH_VERTICES);
+    batch.colours.resize(4 * BATCH_VERTICES);
 
     setProjection(false);
     glHint(GL_POLYGON_SMOOTH_HINT, GL_NICEST);

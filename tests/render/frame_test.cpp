@@ -11,6 +11,7 @@
 
 #include "render/render.h"
 #include "shell/shell.h"
+#include "tests/render/per_cell_frame.h"
 
 namespace {
 
@@ -23,13 +24,16 @@ class Drawing : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        setGlAttributes();
-        SDL_GL_SetAttribute(SDL_GL_MULTISAMPLESAMPLES, 64);  // more than any visual offers: the window still opens
-        SDL_Window* window = createGameWindow();
-        ASSERT_TRUE(game.initRenderer(window, SDL_GL_CreateContext(window))) << SDL_GetError();
+        openWindow(64);                  // more samples than any visual offers: the window still opens, without them
         game.level = Level{40, 40, {}};  // unseen open floor
         for (int i = 0; i < 1600; ++i) game.level.cells.push_back({0, 100, 50, 255, false, i % 40, i / 40});
         game.snake.reset(2, 30, 40 * 40);
+    }
+    void openWindow(int samples) {
+        setGlAttributes();
+        SDL_GL_SetAttribute(SDL_GL_MULTISAMPLESAMPLES, samples);
+        SDL_Window* window = createGameWindow();
+        ASSERT_TRUE(game.initRenderer(window, SDL_GL_CreateContext(window))) << SDL_GetError();
     }
     void TearDown() override {
         game.releaseRenderer();
@@ -69,6 +73,27 @@ protected:
             }
         }
         return {count, box};
+    }
+
+    // How many pixels differ from `reference`, and how many of those lie
+    // neither on an edge, by a neighbour of clearly another colour in
+    // `reference`, nor a step of rounding from it in every channel.
+    std::pair<int, int> differences(const std::vector<Pixel>& reference) const {
+        const auto apart = [](Pixel p, Pixel q) {
+            return std::max({std::abs(p[0] - q[0]), std::abs(p[1] - q[1]), std::abs(p[2] - q[2])});
+        };
+        int differing = 0, strays = 0;
+        for (int i = 0; i < WINDOW_SIZE * WINDOW_SIZE; ++i) {
+            if (frame[i] == reference[i]) continue;
+            ++differing;
+            const int x = i % WINDOW_SIZE, y = i / WINDOW_SIZE;
+            bool edge = apart(frame[i], reference[i]) <= 1;
+            for (int ny = std::max(y - 1, 0); ny <= std::min(y + 1, WINDOW_SIZE - 1); ++ny)
+                for (int nx = std::max(x - 1, 0); nx <= std::min(x + 1, WINDOW_SIZE - 1); ++nx)
+                    edge = edge || apart(reference[ny * WINDOW_SIZE + nx], reference[i]) > 2;
+            strays += !edge;
+        }
+        return {differing, strays};
     }
 
     Game game;
@@ -127,6 +152,46 @@ TEST_F(Drawing, KeyThreeSwitchesToThePerspectiveViewWhichRaisesWallsAsBoxes) {
     for (int i = 0; i < 3; ++i) handleEvent(three, game);  // flat, perspective at 400 x 300, flat
     red(true);
     EXPECT_EQ(at(CELL_SIZE * 20 + 4, WINDOW_SIZE - 300 + CELL_SIZE * 20 + 4), (Pixel{200, 100, 50}));
+}
+
+// Every kind of cell in every state of fading, on a grid larger than the view
+// both ways and on one smaller, which the snake leaves: batched, with only what
+// the view shows, the frame must look as it does drawn cell by cell, in a window
+// with multisampling and without. The sight is cast first, so that the frames'
+// own casts change nothing between them. The perspective view's vertices are
+// transformed in another order, so there a triangle's edge may move by a
+// rounding step, and a lit colour change by one.
+TEST_F(Drawing, BatchedFramesLookAsFramesDrawnCellByCell) {
+    for (const int samples : {0, 3}) {
+        if (samples != 0) openWindow(samples);  // the game's own window
+        for (const auto& [width, height] : {std::pair{240, 160}, std::pair{90, 70}}) {
+            game.level = Level{width, height, {}};
+            for (std::uint32_t i = 0; i < std::uint32_t(width * height); ++i) {
+                const std::uint32_t h = i * 2654435761u >> 8;
+                const std::uint8_t a = h % 7 == 0 ? 0 : h % 7 == 1 ? 254 : 255;  // invisible walls, walls, floor
+                const Rgb colour = h % 11 == 0 ? Rgb{} : Rgb{std::uint8_t(h >> 8), std::uint8_t(h >> 16), 200};
+                const std::int32_t visibility = std::clamp(std::int32_t(h >> 4) % 1400 - 200, 0, 1000);
+                game.level.cells.push_back({colour.r, colour.g, colour.b, a, a % 2 == 0, std::int32_t(i) % width,
+                                            std::int32_t(i) / width, h % 13 == 0, visibility});
+            }
+            game.snake.reset(88, 30, width * height);  // half out of the narrow grid
+            game.castSight();
+            for (const bool perspective : {false, true}) {
+                game.setProjection(perspective);
+                for (const bool fog : {false, true}) {
+                    game.fog = fog;
+                    show(per_cell::drawFrame);
+                    const std::vector<Pixel> perCell = frame;
+                    show(&Game::drawFrame);
+                    const auto [moved, strays] = differences(perCell);
+                    EXPECT_EQ(strays, 0) << samples;
+                    EXPECT_LE(moved, perspective ? WINDOW_SIZE * WINDOW_SIZE / 2000 : 0)
+                        << samples << " samples, " << width << " x " << height
+                        << (perspective ? ", perspective" : ", flat") << (fog ? ", fog" : "");
+                }
+            }
+        }
+    }
 }
 
 // "CURRENT: 0       HIGH: -7" at half size from (10, 10): glyphs 10.5 high and
