@@ -4,6 +4,25 @@
 
 #include "render/render.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
+namespace {
+
+// A software renderer (Mesa's llvmpipe, on every machine without a GPU)
+// allocates a few megabytes for each frame's triangles and frees them at its
+// end. Left to itself, glibc hands the freed top of the heap back to the
+// system every frame and faults it back in page by page in the next, a few
+// hundred faults a frame: keep up to this much of it for the next frame.
+void keepFreedMemoryForTheNextFrame() {
+#ifdef __GLIBC__
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
+#endif
+}
+
+}  // namespace
+
 bool Game::init(SDL_Window* newWindow, void* newGlContext) {
     releaseRenderer();
     if (!initRenderer(newWindow, newGlContext)) return false;  // which then holds nothing
@@ -17,6 +36,7 @@ bool Game::initRenderer(SDL_Window* newWindow, void* newGlContext) {
         releaseRenderer();
         return false;
     }
+    keepFreedMemoryForTheNextFrame();
     window = newWindow;
     glContext = newGlContext;
     width = WINDOW_SIZE;
