@@ -38,9 +38,12 @@ bool Game::startLevel() {
     std::int32_t refusedCount = 0;
     while (refusedCount < levelCount) {
         levelNumber = std::min(1 + scaleDraw(gameRandom.draw(), levelCount), levelCount);
-        const std::string name = levelFileName(levelNumber);
-        bestScore = readStoredBest(name).value_or(0);
-        const std::optional<Segment> tail = level.load(name) ? level.snakeTail() : std::nullopt;
+        // Read once: the best score, the grid and which file they came from.
+        FileContents file = readRegularFile(levelFileName(levelNumber), MAX_LEVEL_FILE_BYTES);
+        bestScore = storedBest(file.bytes).value_or(0);
+        levelFile = std::move(file.file);
+        const std::optional<Segment> tail =
+            level.build(file.bytes.data(), file.bytes.size()) == 0 ? level.snakeTail() : std::nullopt;
         if (!tail) {
             if (!refused[levelNumber]) ++refusedCount;
             refused[levelNumber] = true;
@@ -56,7 +59,7 @@ bool Game::startLevel() {
     return false;
 }
 
-void Game::saveScore() { offerScore(levelFileName(levelNumber), score()); }
+void Game::saveScore() { offerScore(levelFileName(levelNumber), score(), levelFile); }
 
 std::uint32_t Game::advance() {
     if (startTicks == 0) startTicks = lastTicks = readTicks();

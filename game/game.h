@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "game/level.h"
+#include "game/level_file.h"
 #include "game/snake.h"
 
 struct SDL_Window;
@@ -46,7 +47,8 @@ struct Game {
     std::int32_t levelNumber = 1;
     std::int32_t bestScore = 0;
     bool onTitle = true;
-    DrawBatch batch;  // the renderer's; holds nothing between frames
+    DrawBatch batch;     // the renderer's; holds nothing between frames
+    OpenFile levelFile;  // the level's file, held open: the only one its score may go into
 
     // Counts the level files and starts the first level behind the title screen.
     // Ends the process with a message when there is no level file, or none that

@@ -1,14 +1,30 @@
 #include "game/level_file.h"
 
-#include <cstdio>
-#include <memory>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <utility>
+
+#include "image/png_decoder.h"
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+// Opens `path` without blocking, as a FIFO would make a plain open wait for a
+// writer. Only a regular file is kept, and `status` describes it then.
+OpenFile openRegular(const std::string& path, int access, struct stat& status, const char*& failure) {
+    OpenFile file(::open(path.c_str(), access | O_NONBLOCK | O_CLOEXEC));
+    if (file.descriptor() < 0) {
+        failure = CANNOT_OPEN;
+        return file;
+    }
+    if (::fstat(file.descriptor(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        failure = NOT_A_REGULAR_FILE;
+        return OpenFile();
+    }
+    return file;
+}
 
 void putLittleEndian(std::uint8_t* out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -18,58 +34,132 @@ std::uint32_t getLittleEndian(const std::uint8_t* in) {
     return std::uint32_t{in[0]} | std::uint32_t{in[1]} << 8 | std::uint32_t{in[2]} << 16 | std::uint32_t{in[3]} << 24;
 }
 
-// The trailer at the end of an open file, or none. A file shorter than a
-// trailer has none: its start must not be taken for one.
-std::optional<HighScoreTrailer> readTrailer(std::FILE* file) {
-    std::uint8_t bytes[TRAILER_SIZE];
-    if (std::fseek(file, -TRAILER_SIZE, SEEK_END) != 0 || std::fread(bytes, 1, sizeof bytes, file) != sizeof bytes)
-        return std::nullopt;
-    const HighScoreTrailer trailer{getLittleEndian(bytes), static_cast<std::int32_t>(getLittleEndian(bytes + 4))};
-    if (trailer.magic != LEVEL_MAGIC) return std::nullopt;
-    return trailer;
+// The whole of an open file of `size` bytes, or none when it cannot be read or
+// has changed its length.
+std::optional<ByteVector> readAll(int fd, std::size_t size) {
+    ByteVector bytes(size + 1);  // one more, to see a file that has grown
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (n < 0) return std::nullopt;
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    if (done != size) return std::nullopt;
+    bytes.resize(size);
+    return bytes;
+}
+
+// Writes all of `bytes` at `offset`; false when any of them was not written.
+bool writeAt(int fd, const std::uint8_t* bytes, std::size_t size, std::size_t offset) {
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t n = ::pwrite(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 }  // namespace
 
+OpenFile::OpenFile(OpenFile&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}
+
+OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
+    if (this != &other) {
+        if (descriptor_ >= 0) ::close(descriptor_);
+        descriptor_ = std::exchange(other.descriptor_, -1);
+    }
+    return *this;
+}
+
+OpenFile::~OpenFile() {
+    if (descriptor_ >= 0) ::close(descriptor_);
+}
+
+bool OpenFile::sameFileAs(const OpenFile& other) const {
+    struct stat mine {
+    }, theirs{};
+    return ::fstat(descriptor_, &mine) == 0 && ::fstat(other.descriptor_, &theirs) == 0 &&
+           mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
+}
+
 std::string levelFileName(std::int32_t number) { return "level" + std::to_string(number) + ".png"; }
 
+FileContents readRegularFile(const std::string& path, std::size_t maxBytes) {
+    FileContents contents;
+    struct stat status {};
+    OpenFile file = openRegular(path, O_RDONLY, status, contents.failure);
+    if (file.descriptor() < 0) return contents;
+    if (static_cast<std::uint64_t>(status.st_size) > maxBytes) {
+        contents.failure = TOO_LARGE_TO_READ;
+        return contents;
+    }
+    ::flock(file.descriptor(), LOCK_SH);  // so that a trailer is never read half written
+    std::optional<ByteVector> bytes = readAll(file.descriptor(), static_cast<std::size_t>(status.st_size));
+    ::flock(file.descriptor(), LOCK_UN);
+    if (!bytes) {
+        contents.failure = CANNOT_READ;
+        return contents;
+    }
+    contents.bytes = std::move(*bytes);
+    contents.file = std::move(file);
+    return contents;
+}
+
 std::optional<ByteVector> readWholeFile(const std::string& path) {
-    const File file(std::fopen(path.c_str(), "rb"));
-    if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) return std::nullopt;
-    const long length = std::ftell(file.get());
-    if (length < 0 || length > MAX_LEVEL_FILE_BYTES || std::fseek(file.get(), 0, SEEK_SET) != 0) return std::nullopt;
-    ByteVector data(static_cast<std::size_t>(length));
-    if (std::fread(data.data(), 1, data.size(), file.get()) != data.size()) return std::nullopt;
-    return data;
+    FileContents contents = readRegularFile(path, MAX_LEVEL_FILE_BYTES);
+    if (contents.failure != nullptr) return std::nullopt;
+    return std::move(contents.bytes);
 }
 
 std::int32_t countLevelFiles() {
     std::int32_t count = 0;
-    while (File(std::fopen(levelFileName(count + 1).c_str(), "rb"))) ++count;
+    while (OpenFile(::open(levelFileName(count + 1).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)).descriptor() >= 0)
+        ++count;
     return count;
 }
 
-std::optional<std::int32_t> readStoredBest(const std::string& path) {
-    const File file(std::fopen(path.c_str(), "rb"));
-    if (!file) return std::nullopt;
-    const std::optional<HighScoreTrailer> trailer = readTrailer(file.get());
-    if (!trailer) return std::nullopt;
-    return trailer->best;
+std::optional<std::int32_t> storedBest(const ByteVector& file) {
+    // A file shorter than a trailer has none: its start must not be taken for one.
+    if (file.size() < TRAILER_SIZE) return std::nullopt;
+    const std::uint8_t* trailer = file.data() + file.size() - TRAILER_SIZE;
+    if (getLittleEndian(trailer) != LEVEL_MAGIC) return std::nullopt;
+    return static_cast<std::int32_t>(getLittleEndian(trailer + 4));
 }
 
-void offerScore(const std::string& path, std::int32_t score) {
-    const File file(std::fopen(path.c_str(), "r+b"));
-    if (!file) return;
-    // A file open for update needs a seek between reading and writing.
-    if (const std::optional<HighScoreTrailer> trailer = readTrailer(file.get())) {
-        if (score <= trailer->best) return;
-        std::uint8_t bytes[4];
-        putLittleEndian(bytes, static_cast<std::uint32_t>(score));
-        if (std::fseek(file.get(), -4, SEEK_END) == 0) std::fwrite(bytes, 1, sizeof bytes, file.get());
+std::optional<std::int32_t> readStoredBest(const std::string& path) {
+    const std::optional<ByteVector> file = readWholeFile(path);
+    return file ? storedBest(*file) : std::nullopt;
+}
+
+void offerScore(const std::string& path, std::int32_t score, const OpenFile& loaded) {
+    struct stat status {};
+    const char* failure = nullptr;
+    const OpenFile file = openRegular(path, O_RDWR, status, failure);
+    if (file.descriptor() < 0 || !file.sameFileAs(loaded) || ::flock(file.descriptor(), LOCK_EX) != 0) return;
+    // Looked at again under the lock: another game may have written meanwhile.
+    if (::fstat(file.descriptor(), &status) != 0 || static_cast<std::uint64_t>(status.st_size) > MAX_LEVEL_FILE_BYTES)
+        return;
+    const auto size = static_cast<std::size_t>(status.st_size);
+    const std::optional<ByteVector> bytes = readAll(file.descriptor(), size);
+    if (!bytes) return;
+    const std::size_t pngEnd = PngDecoder::fileEnd(bytes->data(), size);
+    if (pngEnd == 0) return;  // no longer a PNG: not a level of ours to write into
+    const std::optional<std::int32_t> best = storedBest(*bytes);
+
+    if (best && size - pngEnd == TRAILER_SIZE) {
+        if (score <= *best) return;
+        std::uint8_t field[4];
+        putLittleEndian(field, static_cast<std::uint32_t>(score));
+        if (!writeAt(file.descriptor(), field, sizeof field, size - 4))
+            writeAt(file.descriptor(), bytes->data() + size - 4, 4, size - 4);  // the old best back, if it can
         return;
     }
-    std::uint8_t bytes[TRAILER_SIZE];
-    putLittleEndian(bytes, LEVEL_MAGIC);
-    putLittleEndian(bytes + 4, static_cast<std::uint32_t>(score));
-    if (std::fseek(file.get(), 0, SEEK_END) == 0) std::fwrite(bytes, 1, sizeof bytes, file.get());
+    if (size != pngEnd) return;  // something of another program's behind the image: left alone
+    std::uint8_t trailer[TRAILER_SIZE];
+    putLittleEndian(trailer, LEVEL_MAGIC);
+    putLittleEndian(trailer + 4, static_cast<std::uint32_t>(score));
+    // On a full disk an append may stop part of the way: the stub goes again.
+    if (!writeAt(file.descriptor(), trailer, sizeof trailer, size))
+        static_cast<void>(::ftruncate(file.descriptor(), status.st_size));
 }

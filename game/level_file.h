@@ -3,7 +3,13 @@
 // Level files lie in the working directory as level1.png, level2.png, ...; the
 // best score of each is kept in its own file, in a trailer of eight bytes behind
 // the PNG data, which the PNG decoder never reads.
+//
+// Only regular files are read, links followed, and none is opened in a way
+// that could block: a FIFO or a device named like a level is passed over. A
+// shared lock is held while a file is read and an exclusive one while its
+// trailer is written, so that two games dying on one level cannot both append.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,14 +25,49 @@ struct HighScoreTrailer {
     std::int32_t best = 0;
 };
 
-inline constexpr long TRAILER_SIZE = 8;
+inline constexpr std::size_t TRAILER_SIZE = 8;
 
-// No level file is this large; the bound also keeps a directory or a device
-// given as a level from being read without end.
-inline constexpr long MAX_LEVEL_FILE_BYTES = 256L << 20;
+// The largest level file read. A 1024 x 1024 level at 16 bits a channel,
+// stored without compression, takes under 9 MiB.
+inline constexpr std::size_t MAX_LEVEL_FILE_BYTES = std::size_t{32} << 20;
 
-// The whole file at `path`, or none when it cannot be opened, is larger than
-// MAX_LEVEL_FILE_BYTES or cannot be read.
+// An open file descriptor, closed (and so unlocked) when it goes. While a
+// level is played its file is held open: that names the one file its score
+// may go into, and keeps the file's inode from passing to another file.
+class OpenFile {
+public:
+    OpenFile() = default;
+    explicit OpenFile(int descriptor) : descriptor_(descriptor) {}
+    OpenFile(OpenFile&& other) noexcept;
+    OpenFile& operator=(OpenFile&& other) noexcept;
+    ~OpenFile();
+
+    int descriptor() const { return descriptor_; }
+
+    // Whether `other` is open on the same file as this.
+    bool sameFileAs(const OpenFile& other) const;
+
+private:
+    int descriptor_ = -1;
+};
+
+// A file read whole and still open, or why it was not read: `failure` is
+// then one of the texts below, and `bytes` empty.
+struct FileContents {
+    ByteVector bytes;
+    OpenFile file;
+    const char* failure = nullptr;
+};
+
+inline constexpr const char* CANNOT_OPEN = "cannot be opened";
+inline constexpr const char* NOT_A_REGULAR_FILE = "not a regular file";
+inline constexpr const char* TOO_LARGE_TO_READ = "too large to read";
+inline constexpr const char* CANNOT_READ = "cannot be read";
+
+// Reads the regular file at `path` whole, when it has at most `maxBytes`.
+FileContents readRegularFile(const std::string& path, std::size_t maxBytes);
+
+// The level file at `path`, or none when readRegularFile refuses it.
 std::optional<ByteVector> readWholeFile(const std::string& path);
 
 // "level%d.png" for `number`.
@@ -35,10 +76,16 @@ std::string levelFileName(std::int32_t number);
 // How many of level1.png, level2.png, ... can be opened, counting from 1 up to the first gap.
 std::int32_t countLevelFiles();
 
+// The best score in a level file's bytes, or none when they end in no trailer.
+std::optional<std::int32_t> storedBest(const ByteVector& file);
+
 // The best score stored in the file at `path`, or none when it has no trailer
 // or cannot be read.
 std::optional<std::int32_t> readStoredBest(const std::string& path);
 
-// Offers `score` to the file's trailer: appended when there is none (whatever the
-// score), overwritten only by a higher score. Silent when the file cannot be opened.
-void offerScore(const std::string& path, std::int32_t score);
+// Offers `score` to the trailer of the file at `path`: appended when there is
+// none (whatever the score), overwritten only by a higher score. Only into the
+// level that was loaded, held open as `loaded`, while it is still a PNG
+// followed by nothing but a trailer; silent when it cannot be written. A write
+// that fails part of the way leaves the file as it was.
+void offerScore(const std::string& path, std::int32_t score, const OpenFile& loaded);

@@ -180,6 +180,18 @@ void PngDecoder::readHeader(const std::uint8_t* data, PngImageInfo& info) {
     info.error = checkColorTypeAndDepth(info.colorType, info.bitDepth);
 }
 
+std::size_t PngDecoder::fileEnd(const std::uint8_t* data, std::size_t size) {
+    if (size < sizeof SIGNATURE || std::memcmp(data, SIGNATURE, sizeof SIGNATURE) != 0) return 0;
+    for (std::uint64_t p = sizeof SIGNATURE; p + 12 <= size;) {
+        const std::uint32_t length = readU32(data + p);
+        const std::uint64_t next = p + 12 + std::uint64_t{length};
+        if (length > MAX_CHUNK_LENGTH || next > size) return 0;
+        if (isType(data + p + 4, "IEND")) return static_cast<std::size_t>(next);
+        p = next;
+    }
+    return 0;
+}
+
 void PngDecoder::decode(ByteVector& pixels, const std::uint8_t* data, std::size_t size, PngImageInfo& info) {
     info.error = 0;
     if (size == 0 || data == nullptr) {

@@ -67,6 +67,11 @@ struct PngDecoder {
     // Checks the signature and IHDR and stores the header fields, each before its check.
     static void readHeader(const std::uint8_t* data, PngImageInfo& info);
 
+    // Where the PNG data of a file ends: the offset just past the IEND chunk's
+    // CRC, found by walking the chunks from the signature; 0 when the
+    // signature is wrong or a chunk runs past `size` before a whole IEND.
+    static std::size_t fileEnd(const std::uint8_t* data, std::size_t size);
+
     // 0, PNG_BAD_COLOR_TYPE or PNG_BAD_BIT_DEPTH.
     static unsigned checkColorTypeAndDepth(std::uint32_t colorType, std::uint32_t bitDepth);
 };

@@ -1,5 +1,12 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <thread>
 
 #include <filesystem>
 #include <fstream>
@@ -49,6 +56,11 @@ void writeFile(const std::string& path, const ByteVector& bytes) {
 
 ByteVector fileBytes(const std::string& path) {
     return ByteVector(std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {});
+}
+
+ByteVector operator+(ByteVector a, const ByteVector& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
 // The eight bytes that keep `best` behind a level's PNG data.
@@ -153,6 +165,9 @@ TEST(SnakePlacement, FirstRunOfFiveInReadingOrder) {
     for (const Case& c : cases) EXPECT_EQ(levelFromArt(c.art).snakeTail(), c.tail) << c.art[0];
 }
 
+// The file at `path`, held open as a level start holds it.
+OpenFile loaded(const std::string& path) { return std::move(readRegularFile(path, MAX_LEVEL_FILE_BYTES).file); }
+
 TEST_F(GameTest, LevelFilesAndTheirScoreTrailer) {
     const ByteVector png = levelFile({"......"});
     constexpr std::int32_t HIGH = 0x01020304;
@@ -164,18 +179,91 @@ TEST_F(GameTest, LevelFilesAndTheirScoreTrailer) {
         ByteVector file = png;
         if (c.before) std::ranges::copy(trailer(*c.before), std::back_inserter(file));
         writeFile("level1.png", file);
-        offerScore("level1.png", c.score);
+        offerScore("level1.png", c.score, loaded("level1.png"));
         file.resize(png.size());
         std::ranges::copy(trailer(c.best), std::back_inserter(file));
         EXPECT_EQ(fileBytes("level1.png"), file) << c.score;
         EXPECT_EQ(readStoredBest("level1.png"), c.best) << c.score;
     }
-    offerScore("missing.png", 5);  // silently nothing
+    offerScore("missing.png", 5, {});  // silently nothing
     EXPECT_FALSE(std::filesystem::exists("missing.png"));
-    // No level file is this large; the bound keeps a device or a directory from being read without end.
+}
+
+// Only the file that was loaded gets a score, while it is still a PNG with at
+// most a trailer behind it; a link to it is written through.
+TEST_F(GameTest, AScoreGoesOnlyIntoTheLevelThatWasLoaded) {
+    ByteVector png = levelFile({"......"}), text = {'h', 'i', '\n'}, junk = png;
+    junk.push_back(0);
+    writeFile("level.png", png);
+    std::filesystem::create_symlink("level.png", "link.png");
+    offerScore("link.png", 3, loaded("link.png"));
+    png = png + trailer(3);
+    EXPECT_EQ(fileBytes("level.png"), png);
+    struct Case {
+        const char* what;
+        ByteVector before;
+        bool sameFile;  // rewritten in place rather than replaced
+    } const cases[] = {{"replaced by text", text, false},
+                       {"replaced by another level", png, false},
+                       {"rewritten as text", text, true},
+                       {"something behind IEND", junk, true},
+                       {"a second trailer", png + trailer(5), true}};
+    for (const Case& c : cases) {
+        writeFile("level1.png", levelFile({"......"}));
+        const OpenFile level = loaded("level1.png");
+        if (!c.sameFile) std::filesystem::remove("level1.png");
+        writeFile("level1.png", c.before);
+        offerScore("level1.png", 9, level);
+        EXPECT_EQ(fileBytes("level1.png"), c.before) << c.what;
+    }
+}
+
+// On a full disk an append stops part of the way: the file goes back to its
+// old length rather than keep a torn trailer.
+TEST_F(GameTest, AScoreThatCannotBeWrittenWholeLeavesTheFileAsItWas) {
+    const ByteVector png = levelFile({"......"});
+    writeFile("level1.png", png);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit before = limit;
+    limit.rlim_cur = png.size() + 4;
+    std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails instead of killing
+    setrlimit(RLIMIT_FSIZE, &limit);
+    offerScore("level1.png", 9, loaded("level1.png"));
+    setrlimit(RLIMIT_FSIZE, &before);
+    EXPECT_EQ(fileBytes("level1.png"), png);
+}
+
+// Two games dying on one level at once: the second waits for the first's lock
+// and then finds its trailer, so the file gains one.
+TEST_F(GameTest, TwoGamesDyingAtOnceAppendOneTrailer) {
+    const ByteVector png = levelFile({"......"});
+    writeFile("level1.png", png);
+    const OpenFile level = loaded("level1.png");
+    const int other = ::open("level1.png", O_WRONLY | O_APPEND);
+    ASSERT_EQ(flock(other, LOCK_EX), 0);
+    std::thread dying([&] { offerScore("level1.png", 9, level); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(write(other, trailer(7).data(), TRAILER_SIZE), ssize_t(TRAILER_SIZE));
+    close(other);  // and with it the lock
+    dying.join();
+    EXPECT_EQ(fileBytes("level1.png"), png + trailer(9));
+}
+
+// Neither a FIFO nor a device nor a directory is read as a level, and none of
+// them blocks the count or the start.
+TEST_F(GameTest, OnlyRegularFilesAreLevels) {
+    writeFile("level1.png", levelFile({"......"}));
+    ASSERT_EQ(mkfifo("level2.png", 0600), 0);
+    std::filesystem::create_directory("level3.png");
+    game.startGame();
+    EXPECT_EQ(game.levelCount, 3);
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(game.startLevel() && game.levelNumber == 1);
+    for (const char* path : {"level2.png", "level3.png", "/dev/zero"})
+        EXPECT_STREQ(readRegularFile(path, MAX_LEVEL_FILE_BYTES).failure, NOT_A_REGULAR_FILE) << path;
     writeFile("huge.png", {});
     std::filesystem::resize_file("huge.png", MAX_LEVEL_FILE_BYTES + 1);  // sparse
-    EXPECT_EQ(readWholeFile("huge.png"), std::nullopt);
+    EXPECT_STREQ(readRegularFile("huge.png", MAX_LEVEL_FILE_BYTES).failure, TOO_LARGE_TO_READ);
 }
 
 TEST(Loading, FillsEveryCellAndEmptiesTheGridOnFailure) {
