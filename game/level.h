@@ -14,13 +14,17 @@
 
 inline constexpr std::int32_t FULL_VISIBILITY = 1000;
 
-// The largest grid played: the cells and a body array that could fill them stay
-// within a few tens of megabytes, and 1024 x 1024 is already far beyond what
-// the 800 x 800 window shows.
-inline constexpr std::uint64_t MAX_LEVEL_CELLS = 1024 * 1024;
+// The widest and tallest grid played. The cells and a body array that could
+// fill them stay within a few tens of megabytes, 1024 x 1024 is already far
+// beyond what the 800 x 800 window shows, and every cell of such a grid can be
+// drawn for food, so that placing it ends on any grid with an open cell: a
+// column or row takes 32 or more neighbouring draws of 0 to 32767, and
+// whatever one draw was, the generator's next misses no two neighbouring
+// values. (On wider grids most columns could never be drawn.)
+inline constexpr std::int32_t MAX_LEVEL_SIDE = 1024;
 
-// Level::build's code for an image of more than MAX_LEVEL_CELLS pixels, beside
-// the decoders' own codes.
+// Level::build's code for an image wider or taller than MAX_LEVEL_SIDE,
+// beside the decoders' own codes.
 inline constexpr unsigned LEVEL_TOO_LARGE = 100;
 
 // A colour as drawn: red, green, blue.

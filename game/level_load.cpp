@@ -4,14 +4,16 @@
 
 namespace {
 
-// Whether the header announces more cells than are played. Malformed headers
+bool tooLarge(const PngImageInfo& info) { return info.width > MAX_LEVEL_SIDE || info.height > MAX_LEVEL_SIDE; }
+
+// Whether the header announces a larger grid than is played. Malformed headers
 // pass here; the decode reports them with their own code.
 bool headerTooLarge(const std::uint8_t* data, std::size_t size) {
     constexpr std::size_t HEADER_END = 29;  // signature, IHDR length, type and fields
     if (data == nullptr || size < HEADER_END) return false;
     PngImageInfo header;
     PngDecoder::readHeader(data, header);
-    return header.error == 0 && std::uint64_t{header.width} * header.height > MAX_LEVEL_CELLS;
+    return header.error == 0 && tooLarge(header);
 }
 
 }  // namespace
@@ -29,7 +31,7 @@ unsigned Level::build(const std::uint8_t* data, std::size_t size) {
     PngImageInfo info;
     PngDecoder::decode(pixels, data, size, info);
     if (info.error != 0) return info.error;  // width, height and pixels mean nothing then
-    if (std::uint64_t{info.width} * info.height > MAX_LEVEL_CELLS) return LEVEL_TOO_LARGE;
+    if (tooLarge(info)) return LEVEL_TOO_LARGE;
 
     width = static_cast<std::int32_t>(info.width);
     height = static_cast<std::int32_t>(info.height);

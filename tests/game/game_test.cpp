@@ -280,11 +280,17 @@ TEST(Loading, FillsEveryCellAndEmptiesTheGridOnFailure) {
     }
     EXPECT_FALSE(level.load("/nonexistent/level1.png"));
     EXPECT_TRUE(level.cells.empty() && level.width == 0 && level.height == 0);
-    // A header announcing more cells than are played is refused before decoding.
+    // A grid wider or taller than is played is refused, by its header before decoding.
     ByteVector huge = levelFile({"."});
     huge[16 + 2] = huge[20 + 2] = 0x10;  // 4097 x 4097
     EXPECT_EQ(level.build(huge.data(), huge.size()), LEVEL_TOO_LARGE);
     EXPECT_EQ(level.build(huge.data(), 20), PNG_INPUT_TOO_SHORT);
+    for (const auto& [art, code] : {std::pair{Art{std::string(MAX_LEVEL_SIDE, '.')}, 0u},
+                                    std::pair{Art{std::string(MAX_LEVEL_SIDE + 1, '.')}, LEVEL_TOO_LARGE},
+                                    std::pair{Art(MAX_LEVEL_SIDE + 1, "."), LEVEL_TOO_LARGE}}) {
+        const ByteVector png = levelFile(art);
+        EXPECT_EQ(level.build(png.data(), png.size()), code) << art.size();
+    }
 }
 
 Heading headingOf(char move) { return static_cast<Heading>(std::string("LURD").find(move)); }
