@@ -116,16 +116,17 @@ std::uint32_t DeflateDecoder::readSymbol(const CodeTree& tree) {
     }
 }
 
-void DeflateDecoder::inflate(ByteVector& out, const ByteVector& in) {
+void DeflateDecoder::inflate(ByteVector& out, const ByteVector& in, std::size_t enough) {
     errorCode = 0;
     data_ = in.data() + 2;
     dataLength_ = in.size() - 2;
     bitPos_ = 0;
     outPos_ = 0;
+    enough_ = enough;
     out_ = &out;
 
     bool final = false;
-    while (!final && errorCode == 0) {
+    while (!final && errorCode == 0 && outPos_ < enough_) {
         if (!fieldFits(3)) {
             fail(INFLATE_BLOCK_HEADER_PAST_END);
             break;
@@ -562,12 +563,15 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
 
 [[gnu::always_inline]] inline bool DeflateDecoder::decodeFastLoop(const std::uint32_t* literalLookup,
                                                                   const std::uint32_t* distanceLookup) {
-    if (dataLength_ < FAST_INPUT_MARGIN + 1 || out_->size() < FAST_OUTPUT_MARGIN) return false;
+    // The symbol that reaches `enough_` is always left to the exact path, which
+    // ends there.
+    const std::size_t room = std::min(out_->size(), enough_);
+    if (dataLength_ < FAST_INPUT_MARGIN + 1 || room < FAST_OUTPUT_MARGIN) return false;
     const std::uint8_t* in = data_ + (bitPos_ >> 3);
     const std::uint8_t* const inLimit = data_ + dataLength_ - FAST_INPUT_MARGIN;
     if (in >= inLimit) return false;
     std::uint8_t* const out = out_->data();
-    const std::size_t outLimit = out_->size() - FAST_OUTPUT_MARGIN;
+    const std::size_t outLimit = room - FAST_OUTPUT_MARGIN;
     std::size_t pos = outPos_;
     std::uint64_t bitBuffer = *in++ >> (bitPos_ & 7);  // the rest of the current byte
     std::uint32_t bitCount = 8 - (bitPos_ & 7);
@@ -651,12 +655,13 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
 // Decodes one symbol, and the match it starts, bit by bit. Returns false at the
 // end of the block or on an error.
 bool DeflateDecoder::decodeSymbolExact(const CodeTree& literals, const CodeTree& distances) {
+    if (outPos_ >= enough_) return false;  // the caller has what it needs
     buildDeferredTrees();
     ByteVector& out = *out_;
     const std::uint32_t symbol = readSymbol(literals);
     if (errorCode != 0 || symbol == END_OF_BLOCK) return false;
     if (symbol < END_OF_BLOCK) {
-        if (outPos_ >= out.size()) out.resize((outPos_ + 1) * 2);
+        if (outPos_ >= out.size()) makeRoom(1);
         out[outPos_++] = static_cast<std::uint8_t>(symbol);
         return true;
     }
@@ -678,9 +683,16 @@ bool DeflateDecoder::decodeSymbolExact(const CodeTree& literals, const CodeTree&
 
     // Grows only when the match does not fit: a caller that sized the output
     // exactly keeps its buffer even when the data ends in a match.
-    if (outPos_ + length > out.size()) out.resize((outPos_ + length) * 2);
+    if (outPos_ + length > out.size()) makeRoom(length);
     copyMatch(length, distance);
     return true;
+}
+
+// Room for `bytes` more: twice what is then needed, but no more than
+// `enough_` unless they need it.
+void DeflateDecoder::makeRoom(std::size_t bytes) {
+    const std::size_t needed = outPos_ + bytes;
+    out_->resize(std::max(needed, std::min(2 * needed, enough_)));
 }
 
 // Byte by byte, so that a distance shorter than the length repeats the last bytes.

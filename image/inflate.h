@@ -85,8 +85,11 @@ struct DeflateDecoder {
 
     // Decodes the DEFLATE data that starts at byte 2 of `in` (behind the zlib
     // header) into `out`, reusing its size as room. The outcome is errorCode; on
-    // success `out` holds exactly the decoded bytes.
-    void inflate(ByteVector& out, const ByteVector& in);
+    // success `out` holds exactly the decoded bytes. Decoding ends, as after
+    // the last block, with the block or symbol that brings the output to
+    // `enough` bytes: the data behind it is never read, and the output never
+    // grows far beyond `enough` (by a stored block at most).
+    void inflate(ByteVector& out, const ByteVector& in, std::size_t enough = SIZE_MAX);
 
 private:
     // State of one inflate call.
@@ -94,6 +97,7 @@ private:
     std::size_t dataLength_ = 0;          // D: bytes of DEFLATE data
     std::uint64_t bitPos_ = 0;            // bits consumed from the data
     std::size_t outPos_ = 0;              // bytes produced so far
+    std::size_t enough_ = SIZE_MAX;       // output after which decoding ends
     ByteVector* out_ = nullptr;
     // The code of the current dynamic block: its lengths, its lookup tables,
     // and whether its trees are still to be built.
@@ -122,4 +126,5 @@ private:
     bool decodeFastBmi2(const std::uint32_t* literalLookup, const std::uint32_t* distanceLookup);
     bool decodeSymbolExact(const CodeTree& literals, const CodeTree& distances);
     void copyMatch(std::size_t length, std::size_t distance);
+    void makeRoom(std::size_t bytes);
 };

@@ -214,8 +214,10 @@ void PngDecoder::decode(ByteVector& pixels, const std::uint8_t* data, std::size_
         return;
     }
 
+    // Only the bytes the scanlines need are inflated: whatever data follows
+    // them is never read, so that no stream inflates without bound.
     ByteVector scanlines(scanlineEstimate(info, compressed.size()));
-    info.error = decompressZlibStream(scanlines, compressed);
+    info.error = decompressZlibStream(scanlines, compressed, static_cast<std::size_t>(scanlineBytesNeeded(info)));
     if (info.error != 0) return;
     if (scanlines.size() < scanlineBytesNeeded(info)) {
         info.error = PNG_SCANLINES_TOO_SHORT;

@@ -4,7 +4,11 @@
 // joined image data inflated as one zlib stream, then the scanline stage
 // (unfilter, Adam7, conversion). Everything of one decode lives in the call and
 // in the PngImageInfo the caller hands in. CRCs are never checked, and nothing
-// behind the IEND chunk is ever read: level files keep their score there.
+// behind the IEND chunk is ever read: level files keep their score there. The
+// image data is inflated only as far as the scanlines need: what it holds
+// beyond them is never read, whether it is valid or not, so that a small file
+// cannot inflate to gigabytes. Memory then stays within a small multiple of
+// the image's size and the file's.
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 
 #include "image/inflate.h"
 
-unsigned decompressZlibStream(ByteVector& out, const ByteVector& in) {
+unsigned decompressZlibStream(ByteVector& out, const ByteVector& in, std::size_t enough) {
     if (in.size() < 2) return ZLIB_INPUT_TOO_SHORT;
     const unsigned cmf = in[0];
     const unsigned flg = in[1];
@@ -11,6 +11,6 @@ unsigned decompressZlibStream(ByteVector& out, const ByteVector& in) {
     if ((flg & 32) != 0) return ZLIB_PRESET_DICTIONARY;
 
     DeflateDecoder decoder;
-    decoder.inflate(out, in);
+    decoder.inflate(out, in, enough);
     return decoder.errorCode;
 }

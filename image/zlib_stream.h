@@ -4,6 +4,9 @@
 // the DEFLATE data behind them is inflated. The Adler-32 trailer is not checked
 // and preset dictionaries are not supported.
 
+#include <cstddef>
+#include <cstdint>
+
 #include "image/byte_vector.h"
 
 // Result codes of the zlib stream wrapper; the DEFLATE decoder's pass through unchanged.
@@ -14,5 +17,6 @@ inline constexpr unsigned ZLIB_INPUT_TOO_SHORT = 53;      // fewer than the two 
 
 // Decodes the zlib stream `in` into `out`, whose existing size serves as room.
 // Returns 0 with `out` holding exactly the decoded bytes, or a nonzero code
-// after which `out` must not be used.
-unsigned decompressZlibStream(ByteVector& out, const ByteVector& in);
+// after which `out` must not be used. Decoding ends early, successfully, once
+// `enough` bytes have come out (see DeflateDecoder::inflate).
+unsigned decompressZlibStream(ByteVector& out, const ByteVector& in, std::size_t enough = SIZE_MAX);

@@ -147,6 +147,9 @@ TEST(PngDecoder, EveryFileDecodesOrFailsWithItsCode) {
          0,
          {0, 0, 0, 0, 0, 0, 0, 255}},
         {"zero width", assemble({ihdr(0, 3, 8, 2), idat({0, 1, 2}), IEND}), 0},
+        // a stored block of the rows, then a block of type 3, which nothing reads
+        {"data past the scanlines unread",
+         assemble({GREY_2x2, {"IDAT", {0x78, 0x01, 0, 6, 0, 0xF9, 0xFF, 0, 10, 20, 0, 30, 40, 7}}, IEND}), 0, grey},
     };
     const ByteVector untouched = {1, 2, 3};
     for (const auto& c : cases) {
@@ -165,5 +168,17 @@ TEST(PngDecoder, EveryFileDecodesOrFailsWithItsCode) {
                                             c.code == PNG_PALETTE_INDEX_LOW_BIT;
             EXPECT_EQ(decoded.out != untouched, afterDecompression);
         }
+    }
+}
+
+// A stream of 16 MiB of zeros, a decompression bomb, decodes no further than
+// the bytes asked for, and takes little more room than they need.
+TEST(ZlibStream, InflatesNoFurtherThanAsked) {
+    const ByteVector bomb = idat(ByteVector(16 << 20)).data;
+    for (const std::size_t enough : {0, 1, 5, 100000}) {
+        ByteVector out;
+        EXPECT_EQ(decompressZlibStream(out, bomb, enough), 0u);
+        EXPECT_TRUE(out.size() >= enough && out.size() <= enough + 258 && out.capacity() <= 2 * enough + 258)
+            << enough << ": " << out.size() << " in " << out.capacity();
     }
 }
