@@ -13,14 +13,14 @@ namespace {
 
 // Opens `path` without blocking, as a FIFO would make a plain open wait for a
 // writer. Only a regular file is kept, and `status` describes it then.
-OpenFile openRegular(const std::string& path, int access, struct stat& status, const char*& failure) {
+OpenFile openRegular(const std::string& path, int access, struct stat& status, ReadFailure& failure) {
     OpenFile file(::open(path.c_str(), access | O_NONBLOCK | O_CLOEXEC));
     if (file.descriptor() < 0) {
-        failure = CANNOT_OPEN;
+        failure = ReadFailure::CANNOT_OPEN;
         return file;
     }
     if (::fstat(file.descriptor(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        failure = NOT_A_REGULAR_FILE;
+        failure = ReadFailure::NOT_A_REGULAR_FILE;
         return OpenFile();
     }
     return file;
@@ -83,6 +83,16 @@ bool OpenFile::sameFileAs(const OpenFile& other) const {
            mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
 }
 
+const char* describe(ReadFailure failure) {
+    switch (failure) {
+    case ReadFailure::NONE: return "read";
+    case ReadFailure::CANNOT_OPEN: return "cannot be opened";
+    case ReadFailure::NOT_A_REGULAR_FILE: return "not a regular file";
+    case ReadFailure::TOO_LARGE: return "too large";
+    default: return "cannot be read";
+    }
+}
+
 std::string levelFileName(std::int32_t number) { return "level" + std::to_string(number) + ".png"; }
 
 FileContents readRegularFile(const std::string& path, std::size_t maxBytes) {
@@ -91,14 +101,14 @@ FileContents readRegularFile(const std::string& path, std::size_t maxBytes) {
     OpenFile file = openRegular(path, O_RDONLY, status, contents.failure);
     if (file.descriptor() < 0) return contents;
     if (static_cast<std::uint64_t>(status.st_size) > maxBytes) {
-        contents.failure = TOO_LARGE_TO_READ;
+        contents.failure = ReadFailure::TOO_LARGE;
         return contents;
     }
     ::flock(file.descriptor(), LOCK_SH);  // so that a trailer is never read half written
     std::optional<ByteVector> bytes = readAll(file.descriptor(), static_cast<std::size_t>(status.st_size));
     ::flock(file.descriptor(), LOCK_UN);
     if (!bytes) {
-        contents.failure = CANNOT_READ;
+        contents.failure = ReadFailure::CANNOT_READ;
         return contents;
     }
     contents.bytes = std::move(*bytes);
@@ -108,7 +118,7 @@ FileContents readRegularFile(const std::string& path, std::size_t maxBytes) {
 
 std::optional<ByteVector> readWholeFile(const std::string& path) {
     FileContents contents = readRegularFile(path, MAX_LEVEL_FILE_BYTES);
-    if (contents.failure != nullptr) return std::nullopt;
+    if (contents.failure != ReadFailure::NONE) return std::nullopt;
     return std::move(contents.bytes);
 }
 
@@ -134,7 +144,7 @@ std::optional<std::int32_t> readStoredBest(const std::string& path) {
 
 void offerScore(const std::string& path, std::int32_t score, const OpenFile& loaded) {
     struct stat status {};
-    const char* failure = nullptr;
+    ReadFailure failure = ReadFailure::NONE;
     const OpenFile file = openRegular(path, O_RDWR, status, failure);
     if (file.descriptor() < 0 || !file.sameFileAs(loaded) || ::flock(file.descriptor(), LOCK_EX) != 0) return;
     // Looked at again under the lock: another game may have written meanwhile.

@@ -51,18 +51,18 @@ private:
     int descriptor_ = -1;
 };
 
-// A file read whole and still open, or why it was not read: `failure` is
-// then one of the texts below, and `bytes` empty.
+// Why a file was not read.
+enum class ReadFailure { NONE, CANNOT_OPEN, NOT_A_REGULAR_FILE, TOO_LARGE, CANNOT_READ };
+
+// "cannot be opened", "not a regular file", "too large" or "cannot be read".
+const char* describe(ReadFailure failure);
+
+// A file read whole and still open, or why it was not read (and `bytes` empty).
 struct FileContents {
     ByteVector bytes;
     OpenFile file;
-    const char* failure = nullptr;
+    ReadFailure failure = ReadFailure::NONE;
 };
-
-inline constexpr const char* CANNOT_OPEN = "cannot be opened";
-inline constexpr const char* NOT_A_REGULAR_FILE = "not a regular file";
-inline constexpr const char* TOO_LARGE_TO_READ = "too large to read";
-inline constexpr const char* CANNOT_READ = "cannot be read";
 
 // Reads the regular file at `path` whole, when it has at most `maxBytes`.
 FileContents readRegularFile(const std::string& path, std::size_t maxBytes);

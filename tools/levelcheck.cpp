@@ -2,12 +2,14 @@
 // using the game's own loading and snake placement. Files are only read.
 
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 
+#include <vector>
+
 #include "game/level.h"
 #include "game/level_file.h"
+#include "tools/command_line.h"
 
 namespace {
 
@@ -17,7 +19,7 @@ constexpr int EXIT_USAGE = 2;
 
 void usage(std::FILE* stream) {
     std::fputs(
-        "usage: levelcheck FILE...\n"
+        "usage: levelcheck [--] FILE...\n"
         "\n"
         "Prints one line per level FILE, as the game would see it:\n"
         "  FILE: playable W x H, OPEN open, WALLS walls, snake (X,Y) to (X+3,Y) heading right[, best SCORE]\n"
@@ -32,33 +34,40 @@ void usage(std::FILE* stream) {
 }
 
 std::string describeBuildFailure(unsigned code) {
-    if (code == LEVEL_TOO_LARGE) return "more than " + std::to_string(MAX_LEVEL_CELLS) + " cells";
+    if (code == LEVEL_TOO_LARGE) return "wider or taller than " + std::to_string(MAX_LEVEL_SIDE) + " squares";
     return "not a PNG image the game can decode (error " + std::to_string(code) + ")";
+}
+
+// Why the game would not read the file, as readRegularFile said.
+std::string describeReadFailure(ReadFailure failure) {
+    if (failure == ReadFailure::TOO_LARGE) return "larger than " + std::to_string(MAX_LEVEL_FILE_BYTES >> 20) + " MiB";
+    return describe(failure);
 }
 
 // Prints the file's line; true when the game can play it.
 bool check(const std::string& path) {
-    const std::optional<ByteVector> file = readWholeFile(path);
-    if (!file) {
-        std::printf("%s: refused: cannot be opened\n", path.c_str());
+    const std::string name = printableName(path);
+    const FileContents file = readRegularFile(path, MAX_LEVEL_FILE_BYTES);
+    if (file.failure != ReadFailure::NONE) {
+        std::printf("%s: refused: %s\n", name.c_str(), describeReadFailure(file.failure).c_str());
         return false;
     }
     Level level;
-    if (const unsigned code = level.build(file->data(), file->size()); code != 0) {
-        std::printf("%s: refused: %s\n", path.c_str(), describeBuildFailure(code).c_str());
+    if (const unsigned code = level.build(file.bytes.data(), file.bytes.size()); code != 0) {
+        std::printf("%s: refused: %s\n", name.c_str(), describeBuildFailure(code).c_str());
         return false;
     }
     const std::size_t open = level.openCellCount();
     const std::size_t walls = level.cells.size() - open;
     const std::optional<Segment> tail = level.snakeTail();
     if (!tail) {
-        std::printf("%s: refused: %d x %d, %zu open, %zu walls, %s\n", path.c_str(), level.width, level.height, open,
+        std::printf("%s: refused: %d x %d, %zu open, %zu walls, %s\n", name.c_str(), level.width, level.height, open,
                     walls, open == 0 ? "no open cell" : "no five open cells side by side in a row");
         return false;
     }
-    std::printf("%s: playable %d x %d, %zu open, %zu walls, snake (%d,%d) to (%d,%d) heading right", path.c_str(),
+    std::printf("%s: playable %d x %d, %zu open, %zu walls, snake (%d,%d) to (%d,%d) heading right", name.c_str(),
                 level.width, level.height, open, walls, tail->x, tail->y, tail->x + START_LENGTH - 1, tail->y);
-    if (const std::optional<std::int32_t> best = readStoredBest(path)) std::printf(", best %d", *best);
+    if (const std::optional<std::int32_t> best = storedBest(file.bytes)) std::printf(", best %d", *best);
     std::printf("\n");
     return true;
 }
@@ -66,17 +75,30 @@ bool check(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        usage(stdout);
-        return EXIT_ALL_PLAYABLE;
+    std::vector<std::string> files;
+    bool onlyFiles = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (onlyFiles || !isOption(arg)) {
+            files.push_back(arg);
+        } else if (arg == "--") {
+            onlyFiles = true;
+        } else if (isHelp(arg)) {
+            usage(stdout);
+            return EXIT_ALL_PLAYABLE;
+        } else {
+            std::fprintf(stderr, "levelcheck: unknown option '%s'\n", printableName(arg).c_str());
+            usage(stderr);
+            return EXIT_USAGE;
+        }
     }
-    if (argc < 2) {
+    if (files.empty()) {
         usage(stderr);
         return EXIT_USAGE;
     }
     int status = EXIT_ALL_PLAYABLE;
-    for (int i = 1; i < argc; ++i) {
-        if (!check(argv[i])) status = EXIT_SOME_REFUSED;
+    for (const std::string& file : files) {
+        if (!check(file)) status = EXIT_SOME_REFUSED;
     }
     return status;
 }

@@ -1,16 +1,21 @@
 // pngdecode: decodes PNG files (or raw zlib streams) with the game's own
 // decoders and prints one result line per input. See usage() for the format.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "game/level_file.h"
 #include "image/png_decoder.h"
 #include "image/zlib_stream.h"
+#include "tools/command_line.h"
 
 namespace {
 
@@ -18,68 +23,106 @@ constexpr int EXIT_ALL_DECODED = 0;
 constexpr int EXIT_DECODE_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
 
+// Room for the largest image the decoder takes, even stored without compression.
+constexpr std::size_t MAX_INPUT_BYTES = 2 * MAX_IMAGE_BYTES;
+// A raw zlib stream says nothing of its length: past this it is called too large.
+constexpr std::size_t MAX_ZLIB_OUTPUT = MAX_IMAGE_BYTES;
+
 void usage(std::FILE* stream) {
     std::fputs(
-        "usage: pngdecode [--zlib] [--out PATH] INPUT...\n"
+        "usage: pngdecode [--zlib] [--out PATH] [--] INPUT...\n"
         "\n"
         "Decodes each INPUT with Kestrivane's own decoder and prints one line:\n"
         "  INPUT: ok WIDTH HEIGHT   a decoded PNG\n"
         "  INPUT: ok LENGTH         with --zlib: a raw zlib stream of LENGTH decoded bytes\n"
         "  INPUT: error CODE        decoding failed with the decoder's code\n"
+        "  INPUT: too large         with --zlib: the stream decodes to more than 1 GiB\n"
         "\n"
         "  --zlib      read each INPUT as a raw zlib stream instead of a PNG file\n"
-        "  --out PATH  write the RGBA pixels (or the decoded bytes) to PATH;\n"
-        "              takes exactly one INPUT\n"
+        "  --out PATH  write the RGBA pixels (or the decoded bytes) to PATH, which\n"
+        "              must not be the INPUT; takes exactly one INPUT\n"
+        "\n"
+        "Each INPUT must be a regular file (a link to one is followed). Control\n"
+        "characters in its name are printed escaped, C style.\n"
         "\n"
         "Exit status: 0 when every input decoded, 1 when any failed to decode,\n"
-        "2 for a usage error or an unreadable file.\n",
+        "2 for a usage error, an unreadable file or an output that could not be written.\n",
         stream);
 }
 
-std::optional<ByteVector> readFile(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return std::nullopt;
-    ByteVector bytes;
-    std::uint8_t chunk[65536];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) return std::nullopt;
-    return bytes;
+bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// A device or a pipe that exists already is written as it is, every write
+// checked: there is no file to replace.
+bool writeInPlace(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    const OpenFile out(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));  // a pipe with no reader fails here
+    return out.descriptor() >= 0 && ::fcntl(out.descriptor(), F_SETFL, 0) == 0 &&
+           writeAll(out.descriptor(), data, size);
+}
+
+// A regular file is written beside its place and renamed into it once every
+// write and the flush to disk have succeeded, so that a failure leaves
+// whatever was there.
+bool writeReplacing(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    std::error_code error;
+    const std::filesystem::path target = std::filesystem::weakly_canonical(path, error);  // through links
+    if (error) return false;
+    struct stat existing {};
+    mode_t mode = ::umask(0);
+    ::umask(mode);
+    mode = ::stat(target.c_str(), &existing) == 0 ? existing.st_mode & 07777 : 0666 & ~mode;
+    std::string temporary = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    const OpenFile out(::mkstemp(temporary.data()));
+    if (out.descriptor() < 0) return false;
+    const bool written = writeAll(out.descriptor(), data, size) && ::fchmod(out.descriptor(), mode) == 0 &&
+                         ::fsync(out.descriptor()) == 0 && ::rename(temporary.c_str(), target.c_str()) == 0;
+    if (!written) ::unlink(temporary.c_str());
+    return written;
 }
 
 // Writes the decoded bytes to `path` when one is given; returns the exit status so far.
-int writeOutput(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    if (path.empty()) return EXIT_ALL_DECODED;
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (file) return EXIT_ALL_DECODED;
-    std::fprintf(stderr, "pngdecode: cannot write '%s'\n", path.c_str());
+int writeOutput(const std::optional<std::string>& path, const std::uint8_t* data, std::size_t size) {
+    if (!path) return EXIT_ALL_DECODED;
+    struct stat existing {};
+    const bool special = ::stat(path->c_str(), &existing) == 0 && !S_ISREG(existing.st_mode);
+    if (special ? writeInPlace(*path, data, size) : writeReplacing(*path, data, size)) return EXIT_ALL_DECODED;
+    std::fprintf(stderr, "pngdecode: cannot write '%s'\n", printableName(*path).c_str());
     return EXIT_USAGE;
 }
 
 struct Options {
     bool zlib = false;
-    std::string out;
+    bool help = false;
+    std::optional<std::string> out;
     std::vector<std::string> inputs;
 };
 
+// The options as given, or none after saying what is wrong with them.
 std::optional<Options> parseArguments(int argc, char** argv) {
     Options options;
     bool onlyInputs = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (onlyInputs || arg.empty() || arg[0] != '-' || arg == "-") {
+        if (onlyInputs || !isOption(arg)) {
             options.inputs.push_back(arg);
         } else if (arg == "--") {
             onlyInputs = true;
+        } else if (isHelp(arg)) {
+            options.help = true;
+            return options;
         } else if (arg == "--zlib") {
             options.zlib = true;
-        } else if (arg == "--out" && i + 1 < argc) {
+        } else if (arg == "--out" && i + 1 < argc && argv[i + 1][0] != '\0') {
             options.out = argv[++i];
         } else {
-            std::fprintf(stderr, "pngdecode: unknown or incomplete option '%s'\n", arg.c_str());
+            std::fprintf(stderr, "pngdecode: unknown or incomplete option '%s'\n", printableName(arg).c_str());
             return std::nullopt;
         }
     }
@@ -87,26 +130,38 @@ std::optional<Options> parseArguments(int argc, char** argv) {
         std::fputs("pngdecode: no INPUT given\n", stderr);
         return std::nullopt;
     }
-    if (!options.out.empty() && options.inputs.size() != 1) {
+    if (options.out && options.inputs.size() != 1) {
         std::fputs("pngdecode: --out takes exactly one INPUT\n", stderr);
         return std::nullopt;
     }
     return options;
 }
 
+// Whether the two paths lead to one file, as a hard link or a symbolic one can.
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat first {
+    }, second{};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
 // Each prints the result line and returns the input's exit status.
-int decodeZlib(const std::string& name, const ByteVector& input, const std::string& out) {
+int decodeZlib(const std::string& name, const ByteVector& input, const std::optional<std::string>& out) {
     ByteVector decoded;
-    const unsigned code = decompressZlibStream(decoded, input);
+    const unsigned code = decompressZlibStream(decoded, input, MAX_ZLIB_OUTPUT + 1);
     if (code != 0) {
         std::printf("%s: error %u\n", name.c_str(), code);
+        return EXIT_DECODE_FAILED;
+    }
+    if (decoded.size() > MAX_ZLIB_OUTPUT) {
+        std::printf("%s: too large\n", name.c_str());
         return EXIT_DECODE_FAILED;
     }
     std::printf("%s: ok %zu\n", name.c_str(), decoded.size());
     return writeOutput(out, decoded.data(), decoded.size());
 }
 
-int decodePng(const std::string& name, const ByteVector& input, const std::string& out) {
+int decodePng(const std::string& name, const ByteVector& input, const std::optional<std::string>& out) {
     ByteVector pixels;
     PngImageInfo info;
     PngDecoder::decode(pixels, input.data(), input.size(), info);
@@ -121,28 +176,31 @@ int decodePng(const std::string& name, const ByteVector& input, const std::strin
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            usage(stdout);
-            return EXIT_ALL_DECODED;
-        }
-    }
     const std::optional<Options> options = parseArguments(argc, argv);
     if (!options) {
         usage(stderr);
         return EXIT_USAGE;
     }
+    if (options->help) {
+        usage(stdout);
+        return EXIT_ALL_DECODED;
+    }
+    if (options->out && sameFile(*options->out, options->inputs[0])) {
+        std::fprintf(stderr, "pngdecode: --out '%s' is the INPUT itself\n", printableName(*options->out).c_str());
+        return EXIT_USAGE;
+    }
 
     // The worst outcome decides: a usage or file error over a failed decode over success.
     int status = EXIT_ALL_DECODED;
-    for (const std::string& name : options->inputs) {
-        const std::optional<ByteVector> input = readFile(name);
+    for (const std::string& path : options->inputs) {
+        const std::string name = printableName(path);
+        const FileContents input = readRegularFile(path, MAX_INPUT_BYTES);
         int inputStatus = EXIT_USAGE;
-        if (!input)
-            std::fprintf(stderr, "pngdecode: cannot read '%s'\n", name.c_str());
+        if (input.failure != ReadFailure::NONE)
+            std::fprintf(stderr, "pngdecode: cannot read '%s': %s\n", name.c_str(), describe(input.failure));
         else
-            inputStatus =
-                options->zlib ? decodeZlib(name, *input, options->out) : decodePng(name, *input, options->out);
+            inputStatus = options->zlib ? decodeZlib(name, input.bytes, options->out)
+                                        : decodePng(name, input.bytes, options->out);
         status = std::max(status, inputStatus);
     }
     return status;

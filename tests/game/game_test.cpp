@@ -260,10 +260,10 @@ TEST_F(GameTest, OnlyRegularFilesAreLevels) {
     EXPECT_EQ(game.levelCount, 3);
     for (int i = 0; i < 20; ++i) ASSERT_TRUE(game.startLevel() && game.levelNumber == 1);
     for (const char* path : {"level2.png", "level3.png", "/dev/zero"})
-        EXPECT_STREQ(readRegularFile(path, MAX_LEVEL_FILE_BYTES).failure, NOT_A_REGULAR_FILE) << path;
+        EXPECT_EQ(readRegularFile(path, MAX_LEVEL_FILE_BYTES).failure, ReadFailure::NOT_A_REGULAR_FILE) << path;
     writeFile("huge.png", {});
     std::filesystem::resize_file("huge.png", MAX_LEVEL_FILE_BYTES + 1);  // sparse
-    EXPECT_STREQ(readRegularFile("huge.png", MAX_LEVEL_FILE_BYTES).failure, TOO_LARGE_TO_READ);
+    EXPECT_EQ(readRegularFile("huge.png", MAX_LEVEL_FILE_BYTES).failure, ReadFailure::TOO_LARGE);
 }
 
 TEST(Loading, FillsEveryCellAndEmptiesTheGridOnFailure) {

@@ -33,5 +33,17 @@ check "refusals" "$suite/basn6a08.png: refused: 32 x 32, 416 open, 608 walls, no
     "$(echo "$out" | tail -n 3 | paste -sd'|')|$status"
 "$tool" >/dev/null 2>&1
 check "no file is a usage error" "2" "$?"
+check "-h is help wherever it stands" "0" "$("$tool" -h x >/dev/null; echo $?)"
+
+cp "$suite/basn0g01.png" "$work/wide.png"
+printf '\000\000\004\001' | dd of="$work/wide.png" bs=1 seek=16 conv=notrunc 2>/dev/null # 1025 wide
+truncate -s 33M "$work/big.png"
+mkfifo "$work/fifo.png"
+cp "$work/open.png" "$work/two
+lines.png"
+out=$(cd "$work" && timeout 10 "$tool" -- -h wide.png big.png fifo.png "two
+lines.png")
+check "refusals with their reasons" "-h: refused: cannot be opened|wide.png: refused: wider or taller than 1024 squares|big.png: refused: larger than 32 MiB|fifo.png: refused: not a regular file|two\\nlines.png: playable 32 x 32, 1024 open, 0 walls, snake (0,0) to (3,0) heading right, best 7" \
+    "$(printf '%s\n' "$out" | paste -sd'|')" # dash's echo would undo the escape
 
 finish levelcheck

@@ -24,4 +24,23 @@ check "--out with two inputs" "2" "$?"
 "$tool" >/dev/null 2>&1
 check "no input" "2" "$?"
 
+# Hostile and unlucky outputs and inputs: nothing is lost, nothing blocks.
+cp "$work/ok.png" "$work/keep.png"
+ln "$work/ok.png" "$work/hard.png"
+for out in "$work/ok.png" "$work/hard.png" /dev/full ""; do
+    "$tool" --out "$out" "$work/ok.png" >/dev/null 2>&1
+    check "--out '$out' fails" "2" "$?"
+done
+check "the input survives" "0" "$(cmp -s "$work/ok.png" "$work/keep.png"; echo $?)"
+mkfifo "$work/fifo.png"
+for input in /dev/zero "$work/fifo.png"; do
+    timeout 10 "$tool" "$input" >/dev/null 2>&1
+    check "$input is refused" "2" "$?"
+done
+check "-- ends the options" "2" "$(cd "$work" && "$tool" -- --help >/dev/null 2>&1; echo $?)"
+cp "$work/bad.png" "$work/two
+lines.png"
+check "a newline in a name" "$work/two\\nlines.png: error 28" "$("$tool" "$work/two
+lines.png")"
+
 finish pngdecode

@@ -1,0 +1,34 @@
+#pragma once
+
+// What the two tools share on the command line: options end at "--", and
+// file names are printed so that each result stays on its one line.
+
+#include <cstdio>
+#include <string>
+
+// `name` with backslashes and control characters escaped, C style: a newline
+// in a file name must not split the line that reports on it.
+inline std::string printableName(const std::string& name) {
+    std::string text;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            text += "\\\\";
+        } else if (c == '\n') {
+            text += "\\n";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            text += escaped;
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
+// Whether `arg`, met before any "--", is an option rather than a file: it
+// starts with '-' and is not "-" alone.
+inline bool isOption(const std::string& arg) { return arg.size() > 1 && arg[0] == '-'; }
+
+inline bool isHelp(const std::string& arg) { return arg == "-h" || arg == "--help"; }
