@@ -66,7 +66,7 @@ std::uint32_t Game::advance() {
     const std::uint32_t sinceStart = readTicks() - startTicks;
     const std::uint32_t delta = readTicks() - lastTicks;
     lastTicks = readTicks();  // the time between these two readings goes to no frame
-    if (onTitle) return sinceStart;
+    if (onTitle || paused) return sinceStart;
 
     snake.elapsed += delta;
     if (snake.elapsed >= snake.stepInterval && !snake.step(nextHeading, level)) {

@@ -47,6 +47,9 @@ struct Game {
     std::int32_t levelNumber = 1;
     std::int32_t bestScore = 0;
     bool onTitle = true;
+    // P and a lost focus set it in play, P clears it. While it is set nothing
+    // advances, nothing is owed for the time, and the frame stays as it was.
+    bool paused = false;
     DrawBatch batch;     // the renderer's; holds nothing between frames
     OpenFile levelFile;  // the level's file, held open: the only one its score may go into
 

@@ -223,7 +223,7 @@ void Game::drawLevel() {
 // The sight is cast after the level was drawn, so what comes into sight shows
 // from the next frame. The snake itself is never dimmed.
 void Game::drawSnake() {
-    castSight();
+    if (!paused) castSight();  // a paused frame shows what the last one showed
     const ViewBounds view = currentViewBounds(level, perspective);
     for (std::int32_t i = 0; i < snake.length; ++i) {
         const Segment segment = snake.body[static_cast<std::size_t>(i)];

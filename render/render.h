@@ -29,6 +29,7 @@ inline constexpr const char* TITLE_TEXT = "Kestrivane";
 inline constexpr const char* PROMPT_TEXT = "Press SPACE to play";
 inline constexpr const char* CREDIT_TEXT = "Made by the Kestrivane crew";
 inline constexpr const char* SCORE_FORMAT = "CURRENT: %d       HIGH: %d";
+inline constexpr const char* PAUSED_TEXT = "PAUSED";
 
 // The state text is drawn in: no depth test or lighting, the font texture
 // blended over what is there. Every drawText call sits between these two.

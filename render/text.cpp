@@ -9,6 +9,9 @@
 namespace {
 
 constexpr float PEN_GAP = 1;  // units between glyphs, whatever the scale
+// "PAUSED" at twice the size is 185 units wide and 42 tall: centred in the window.
+constexpr float PAUSED_X = 307;
+constexpr float PAUSED_Y = 379;
 
 }  // namespace
 
@@ -84,5 +87,9 @@ void Game::drawScoreLine() {
     std::snprintf(text, sizeof text, SCORE_FORMAT, score(), bestScore);
     glColor4f(1, 0, 1, 1);
     drawText(10, 10, 0.5f, text);
+    if (paused) {
+        glColor4f(1, 1, 1, 1);
+        drawText(PAUSED_X, PAUSED_Y, 2.0f, PAUSED_TEXT);
+    }
     endText();
 }

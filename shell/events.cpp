@@ -19,6 +19,9 @@ bool handleKey(const SDL_KeyboardEvent& key, Game& game) {
     case SDLK_h:
         if (pressed) game.fog = !game.fog;
         break;
+    case SDLK_p:  // held down, it does not flicker between the two
+        if (pressed && key.repeat == 0 && !game.onTitle) game.paused = !game.paused;
+        break;
     case SDLK_LEFT:
         if (pressed) steer(game, HEADING_LEFT);
         break;
@@ -47,6 +50,8 @@ bool handleEvent(const SDL_Event& event, Game& game) {
             game.width = event.window.data1;
             game.height = event.window.data2;
         }
+        // A player whose window went behind another is not there to steer.
+        if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST && !game.onTitle) game.paused = true;
         return false;
     case SDL_KEYDOWN:
     case SDL_KEYUP: return handleKey(event.key, game);

@@ -92,30 +92,34 @@ protected:
     std::filesystem::path previous_ = std::filesystem::current_path(), folder_;
 };
 
-// On one long row the snake's head is laid at column 3; the first `titleFrames`
-// frames show the title screen.
+// On one long row the snake's head is laid at column 3. Each frame shows the
+// title (t), is paused (p) or plays (o); a cell far ahead was seen at the start.
 TEST_F(GameTest, FramesCreditTheirTimeAndStepAtMostOnce) {
     struct Case {
         std::vector<std::uint32_t> frames;
-        std::size_t titleFrames;
+        std::string states;
         std::int32_t headX;
         std::uint32_t elapsed, sinceStart;
+        std::int32_t visibility;
     } const cases[] = {
-        {{1000, 5000, 9000, 9030}, 3, 3, 30, 8030},  // the title freezes the snake, not the clock
-        {{1000, 1120}, 0, 4, 70, 120},               // one step, the rest kept
-        {{1000, 1120, 1121}, 0, 5, 21, 121},         // a short frame steps on what was kept
-        {{0xFFFFFFF0u, 0x20}, 0, 3, 48, 48},         // across the clock's wrap-around
+        {{1000, 5000, 9000, 9030}, "ttto", 3, 30, 8030, 970},         // the title freezes the snake, not the clock
+        {{1000, 1120}, "oo", 4, 70, 120, 880},                        // one step, the rest kept
+        {{1000, 1120, 1121}, "ooo", 5, 21, 121, 879},                 // a short frame steps on what was kept
+        {{0xFFFFFFF0u, 0x20}, "oo", 3, 48, 48, 952},                  // across the clock's wrap-around
+        {{1000, 1030, 1100, 9000, 9010}, "ooppo", 3, 40, 8010, 960},  // a pause: nothing fades, nothing owed
     };
     writeFile("level1.png", levelFile({"..............................."}));
     for (const Case& c : cases) {
         game.startGame();
+        game.level.cellAt(20, 0)->visibility = FULL_VISIBILITY;
         std::uint32_t sinceStart = 0;
         for (std::size_t i = 0; i < c.frames.size(); ++i) {
-            game.onTitle = i < c.titleFrames;
+            game.onTitle = c.states[i] == 't';
+            game.paused = c.states[i] == 'p';
             sinceStart = frameAt(c.frames[i]);
         }
-        EXPECT_EQ(std::tuple(game.snake.head().x, game.snake.elapsed, sinceStart),
-                  std::tuple(c.headX, c.elapsed, c.sinceStart));
+        EXPECT_EQ(std::tuple(game.snake.head().x, game.snake.elapsed, sinceStart, game.level.cellAt(20, 0)->visibility),
+                  std::tuple(c.headX, c.elapsed, c.sinceStart, c.visibility));
     }
 }
 

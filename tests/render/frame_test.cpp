@@ -210,6 +210,13 @@ TEST_F(Drawing, TheScoreLineShowsTheScoreAndTheStoredBestInMagenta) {
     });
     EXPECT_TRUE(
         std::equal(frame.end() - 4 * CELL_SIZE * WINDOW_SIZE, frame.end(), drawn.end() - 4 * CELL_SIZE * WINDOW_SIZE));
+    // Paused: "PAUSED" in white at twice the size, centred; the sight is not
+    // cast, so the floor ahead of the snake stays unseen frame after frame.
+    game.paused = true;
+    for (Cell& cell : game.level.cells) cell.visibility = 0;
+    for (int i = 0; i < 2; ++i) show(&Game::drawFrame);
+    EXPECT_EQ(lit([](Pixel p) { return p[0] > 127 && p[1] > 127; }).second, (std::array<int, 4>{307, 379, 491, 420}));
+    EXPECT_EQ(cellColour(6, 30), BLACK);
 }
 
 TEST_F(Drawing, TheTitlePromptBlinksAndThePerspectiveViewHidesText) {

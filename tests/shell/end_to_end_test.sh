@@ -53,6 +53,29 @@ check "the PNG bytes before it are untouched" "yes" \
     "$(head -c "$size" "$work/level1.png" | cmp -s - "$work/original.png" && echo yes)"
 check "nothing said in play" "" "$(cat "$work/out" "$work/err")"
 
+# P pauses, and so does a lost focus: the snake, which dies within three steps,
+# lives through a second of each, the second time past the focus coming back.
+# P resumes, and it dies.
+for focus in p lost; do
+    cp "$work/original.png" "$work/level1.png"
+    start_game
+    window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kestrivane$' | head -n 1)
+    timeout 10 xdotool windowfocus --sync "$window"
+    sleep 0.5
+    if [ "$focus" = p ]; then
+        xdotool key space p
+    else
+        xdotool key space windowfocus "$(xdotool search --maxdepth 0 '')" windowfocus "$window"
+    fi
+    sleep 1
+    check "paused by $focus: alive" "$size" "$(wc -c <"$work/level1.png")"
+    xdotool key p
+    sleep 1
+    check "resumed after $focus: dead" "$((size + 8))" "$(wc -c <"$work/level1.png")"
+    xdotool key Escape
+    wait "$pid"
+done
+
 # A FIFO named like a level does not hold up the start, and a level replaced on
 # the title screen by a text file gets no score when the snake dies on it.
 # Then no level can be played any more: the game says so and waits for Enter.

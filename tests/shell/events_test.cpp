@@ -12,16 +12,25 @@ SDL_Event key(SDL_Keycode sym, bool down = true, bool repeat = false) {
     return event;
 }
 
+SDL_Event windowEvent(SDL_WindowEventID what, Sint32 data1 = 0, Sint32 data2 = 0) {
+    SDL_Event event{SDL_WINDOWEVENT};
+    event.window.event = static_cast<Uint8>(what);
+    event.window.data1 = data1;
+    event.window.data2 = data2;
+    return event;
+}
+
 // A run of events on a new game, on the title screen, whose snake last stepped
 // toward `lastStep`. Arrows steer there too, but never back onto the neck: the
 // guard looks at the last step, not at the heading asked for since.
 TEST(Events, WhatEachDoesToTheGame) {
+    const SDL_Event lostFocus = windowEvent(SDL_WINDOWEVENT_FOCUS_LOST);
     struct Case {
         const char* what;
         std::vector<SDL_Event> events;
         Heading lastStep = HEADING_RIGHT;
         Heading heading = HEADING_RIGHT;  // of the next step
-        bool quits = false, title = true, fog = true;
+        bool quits = false, title = true, fog = true, paused = false;
         std::pair<std::int32_t, std::int32_t> size = {WINDOW_SIZE, WINDOW_SIZE};
     } const cases[] = {
         {.what = "the window closes", .events = {SDL_Event{SDL_QUIT}}, .quits = true},
@@ -33,11 +42,8 @@ TEST(Events, WhatEachDoesToTheGame) {
         {.what = "Space let go", .events = {key(SDLK_SPACE, false)}, .title = false},
         {.what = "H", .events = {key(SDLK_h)}, .fog = false},
         {.what = "H, a repeat and a release", .events = {key(SDLK_h), key(SDLK_h, true, true), key(SDLK_h, false)}},
-        {.what = "a move",
-         .events = {SDL_Event{.window = {SDL_WINDOWEVENT, 0, 0, SDL_WINDOWEVENT_MOVED, 0, 0, 0, 7, 9}}}},
-        {.what = "a resize",
-         .events = {SDL_Event{.window = {SDL_WINDOWEVENT, 0, 0, SDL_WINDOWEVENT_SIZE_CHANGED, 0, 0, 0, 640, 480}}},
-         .size = {640, 480}},
+        {.what = "a move", .events = {windowEvent(SDL_WINDOWEVENT_MOVED, 7, 9)}},
+        {.what = "a resize", .events = {windowEvent(SDL_WINDOWEVENT_SIZE_CHANGED, 640, 480)}, .size = {640, 480}},
         {.what = "left, heading right", .events = {key(SDLK_LEFT)}},
         {.what = "up then left, heading right", .events = {key(SDLK_UP), key(SDLK_LEFT)}, .heading = HEADING_UP},
         {.what = "down, heading up", .events = {key(SDLK_DOWN)}, .lastStep = HEADING_UP},
@@ -48,14 +54,25 @@ TEST(Events, WhatEachDoesToTheGame) {
         {.what = "an arrow let go", .events = {key(SDLK_UP, false)}},
         {.what = "an arrow's repeat", .events = {key(SDLK_DOWN, true, true)}, .heading = HEADING_DOWN},
         {.what = "the last press wins", .events = {key(SDLK_LEFT), key(SDLK_RIGHT)}, .lastStep = HEADING_UP},
+        {.what = "P on the title screen", .events = {key(SDLK_p), lostFocus}},
+        {.what = "P in play, held and let go",
+         .events = {key(SDLK_SPACE), key(SDLK_p), key(SDLK_p, true, true), key(SDLK_p, false)},
+         .title = false,
+         .paused = true},
+        {.what = "P twice", .events = {key(SDLK_SPACE), key(SDLK_p), key(SDLK_p)}, .title = false},
+        {.what = "the focus lost in play, and back",
+         .events = {key(SDLK_SPACE), lostFocus, windowEvent(SDL_WINDOWEVENT_FOCUS_GAINED)},
+         .title = false,
+         .paused = true},
     };
     for (const Case& c : cases) {
         Game game;
         game.snake.heading = c.lastStep;
         bool quits = false;
         for (const SDL_Event& event : c.events) quits = handleEvent(event, game) || quits;
-        EXPECT_EQ(std::tuple(quits, game.onTitle, game.fog, game.nextHeading, std::pair(game.width, game.height)),
-                  std::tuple(c.quits, c.title, c.fog, c.heading, c.size))
+        EXPECT_EQ(std::tuple(quits, game.onTitle, game.fog, game.paused, game.nextHeading,
+                             std::pair(game.width, game.height)),
+                  std::tuple(c.quits, c.title, c.fog, c.paused, c.heading, c.size))
             << c.what;
     }
 }
