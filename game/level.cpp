@@ -1,6 +1,7 @@
 #include "game/level.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "game/random.h"
 
@@ -37,6 +38,24 @@ std::optional<Segment> Level::snakeTail() const {
 
 std::size_t Level::openCellCount() const {
     return static_cast<std::size_t>(std::count_if(cells.begin(), cells.end(), [](const Cell& c) { return !c.wall; }));
+}
+
+std::int32_t Level::distanceToOpenBorder(Segment square) const {
+    std::int32_t nearest = INT32_MAX;
+    for (std::int32_t y = 0; y < height; ++y) {
+        for (std::int32_t x = 0; x < width; x += (y == 0 || y == height - 1) ? 1 : std::max(width - 1, 1)) {
+            if (cells[static_cast<std::size_t>(y) * width + x].wall) continue;
+            nearest = std::min(nearest, std::max(std::abs(x - square.x), std::abs(y - square.y)));
+        }
+    }
+    return nearest;
+}
+
+std::int32_t Level::openSquaresAhead(Segment square) const {
+    std::int32_t open = 0;
+    for (std::int32_t x = square.x + 1; x < width && !cells[static_cast<std::size_t>(square.y) * width + x].wall; ++x)
+        ++open;
+    return open;
 }
 
 void Level::resetFood() {

@@ -23,6 +23,13 @@ inline constexpr std::int32_t FULL_VISIBILITY = 1000;
 // values. (On wider grids most columns could never be drawn.)
 inline constexpr std::int32_t MAX_LEVEL_SIDE = 1024;
 
+// The window shows this many squares each way in the flat view.
+inline constexpr std::int32_t SHOWN_SIDE = 100;
+
+// The flat view's score line covers pixels 10 to 20 from the top, that is
+// rows 1 and 2: a snake laid above row 3 starts under its text.
+inline constexpr std::int32_t SCORE_LINE_ROWS = 3;
+
 // Level::build's code for an image wider or taller than MAX_LEVEL_SIDE,
 // beside the decoders' own codes.
 inline constexpr unsigned LEVEL_TOO_LARGE = 100;
@@ -79,6 +86,15 @@ struct Level {
     std::optional<Segment> snakeTail() const;
 
     std::size_t openCellCount() const;
+
+    // How many squares, counted as a king moves, lie between `square` and the
+    // nearest open square of the grid's border, through which the snake can
+    // leave; INT32_MAX when the border is closed.
+    std::int32_t distanceToOpenBorder(Segment square) const;
+
+    // The open squares to the right of `square` before the first wall or the
+    // grid's edge.
+    std::int32_t openSquaresAhead(Segment square) const;
 
     // Clears all food, then places one. Needs an open cell, as placeFood does.
     void resetFood();

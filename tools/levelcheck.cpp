@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include <algorithm>
 #include <vector>
 
 #include "game/level.h"
@@ -23,11 +24,17 @@ void usage(std::FILE* stream) {
         "\n"
         "Prints one line per level FILE, as the game would see it:\n"
         "  FILE: playable W x H, OPEN open, WALLS walls, snake (X,Y) to (X+3,Y) heading right[, best SCORE]\n"
+        "        [; warning: WHAT]...\n"
         "  FILE: refused: REASON\n"
         "\n"
         "A pixel with odd alpha (255) is open floor, even alpha a wall, alpha 0 a wall\n"
         "that is not drawn. Play needs five open pixels side by side in a row: the\n"
         "snake is laid on the first such run, reading from the top left.\n"
+        "\n"
+        "A warning says what a player would find unfair: a snake that starts under\n"
+        "the score line, on or next to an open border, or facing a wall within three\n"
+        "squares; or a level larger than the window shows. It does not change the\n"
+        "exit status.\n"
         "\n"
         "Exit status: 0 when every file can be played, 1 when any cannot, 2 for a usage error.\n",
         stream);
@@ -42,6 +49,21 @@ std::string describeBuildFailure(unsigned code) {
 std::string describeReadFailure(ReadFailure failure) {
     if (failure == ReadFailure::TOO_LARGE) return "larger than " + std::to_string(MAX_LEVEL_FILE_BYTES >> 20) + " MiB";
     return describe(failure);
+}
+
+// What makes a playable level's first moments unfair, or hides part of it.
+std::vector<std::string> warnings(const Level& level, Segment tail) {
+    std::vector<std::string> found;
+    const Segment head{tail.x + START_LENGTH - 1, tail.y};
+    if (tail.y < SCORE_LINE_ROWS) found.emplace_back("the snake starts under the score line");
+    if (std::min(level.distanceToOpenBorder(tail), level.distanceToOpenBorder(head)) <= 1)
+        found.emplace_back("the snake starts on or next to an open border");
+    if (const std::int32_t open = level.openSquaresAhead(head); open < 3 && head.x + open + 1 < level.width)
+        found.push_back("the snake faces a wall " + std::to_string(open + 1) + " squares ahead");
+    if (level.width > SHOWN_SIDE || level.height > SHOWN_SIDE)
+        found.push_back("larger than the " + std::to_string(SHOWN_SIDE) + " x " + std::to_string(SHOWN_SIDE) +
+                        " squares the window shows");
+    return found;
 }
 
 // Prints the file's line; true when the game can play it.
@@ -68,6 +90,7 @@ bool check(const std::string& path) {
     std::printf("%s: playable %d x %d, %zu open, %zu walls, snake (%d,%d) to (%d,%d) heading right", name.c_str(),
                 level.width, level.height, open, walls, tail->x, tail->y, tail->x + START_LENGTH - 1, tail->y);
     if (const std::optional<std::int32_t> best = storedBest(file.bytes)) std::printf(", best %d", *best);
+    for (const std::string& warning : warnings(level, *tail)) std::printf("; warning: %s", warning.c_str());
     std::printf("\n");
     return true;
 }

@@ -14,6 +14,7 @@ out=$("$tool" "$repo"/levels/level*.png); status=$?
 check "shipped levels are playable" "0" "$status"
 check "at least six levels" "yes" "$([ "$(echo "$out" | grep -c ': playable 100 x 100, ')" -ge 6 ] && echo yes)"
 check "no shipped level carries a score" "0" "$(echo "$out" | grep -c ', best ')"
+check "no shipped level has a warning" "0" "$(echo "$out" | grep -c 'warning')"
 
 "$repo/scripts/make-levels" "$work" >/dev/null
 for level in "$repo"/levels/level*.png; do
@@ -26,7 +27,7 @@ done
 
 cp "$suite/basn2c08.png" "$work/open.png"
 printf '\065\201\000\010\007\000\000\000' >>"$work/open.png" # a trailer holding 7
-check "playable with a best" "$work/open.png: playable 32 x 32, 1024 open, 0 walls, snake (0,0) to (3,0) heading right, best 7" \
+check "playable with a best" "$work/open.png: playable 32 x 32, 1024 open, 0 walls, snake (0,0) to (3,0) heading right, best 7; warning: the snake starts under the score line; warning: the snake starts on or next to an open border" \
     "$("$tool" "$work/open.png")"
 out=$("$tool" "$work/open.png" "$suite/basn6a08.png" "$suite/xs1n0g01.png" "$work/missing.png"); status=$?
 check "refusals" "$suite/basn6a08.png: refused: 32 x 32, 416 open, 608 walls, no five open cells side by side in a row|$suite/xs1n0g01.png: refused: not a PNG image the game can decode (error 28)|$work/missing.png: refused: cannot be opened|1" \
@@ -43,7 +44,21 @@ cp "$work/open.png" "$work/two
 lines.png"
 out=$(cd "$work" && timeout 10 "$tool" -- -h wide.png big.png fifo.png "two
 lines.png")
-check "refusals with their reasons" "-h: refused: cannot be opened|wide.png: refused: wider or taller than 1024 squares|big.png: refused: larger than 32 MiB|fifo.png: refused: not a regular file|two\\nlines.png: playable 32 x 32, 1024 open, 0 walls, snake (0,0) to (3,0) heading right, best 7" \
+check "refusals with their reasons" "-h: refused: cannot be opened|wide.png: refused: wider or taller than 1024 squares|big.png: refused: larger than 32 MiB|fifo.png: refused: not a regular file|two\\nlines.png: playable 32 x 32, 1024 open, 0 walls, snake (0,0) to (3,0) heading right, best 7; warning: the snake starts under the score line; warning: the snake starts on or next to an open border" \
     "$(printf '%s\n' "$out" | paste -sd'|')" # dash's echo would undo the escape
+
+# 101 x 5, all wall but five open squares on row 3 from column 1: a snake that
+# faces a wall two squares ahead, on a level wider than the window.
+python3 - "$work/wall.png" <<'PY'
+import struct, sys, zlib
+rows = [bytes([0, 0, 0, 255 if y == 3 and 1 <= x <= 5 else 254] * 1) for y in range(5) for x in range(101)]
+raw = b''.join(b'\0' + b''.join(rows[y * 101:(y + 1) * 101]) for y in range(5))
+chunk = lambda t, d: struct.pack('>I', len(d)) + t + d + struct.pack('>I', zlib.crc32(t + d))
+open(sys.argv[1], 'wb').write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', 101, 5, 8, 6, 0, 0, 0))
+                              + chunk(b'IDAT', zlib.compress(raw)) + chunk(b'IEND', b''))
+PY
+check "warnings" "$work/wall.png: playable 101 x 5, 5 open, 500 walls, snake (1,3) to (4,3) heading right; warning: \
+the snake faces a wall 2 squares ahead; warning: larger than the 100 x 100 squares the window shows|0" \
+    "$("$tool" "$work/wall.png")|$?"
 
 finish levelcheck
