@@ -28,9 +28,9 @@ play: configure
 	@for level in levels/level*.png; do [ -e $(PLAY)/$${level#levels/} ] || cp $$level $(PLAY)/; done
 	@if [ -z "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" ]; then \
 	  echo "make play: there is no display to open the game's window on."; \
-	  echo "  On a machine without one, run it under Xvfb:"; \
-	  echo "    xvfb-run -a -s \"-screen 0 1024x1024x24\" make play"; \
-	  echo "  and see it with scripts/take-screenshots, which drives it there and takes pictures."; \
+	  echo "  To see the game on a machine without one, run"; \
+	  echo "    make screenshots"; \
+	  echo "  which plays it on a virtual display and takes pictures of it into docs/."; \
 	  exit 1; \
 	fi
 	@cd $(PLAY) && ../kestrivane
