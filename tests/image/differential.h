@@ -61,18 +61,22 @@ inline std::string comparePng(const ByteVector& file) {
 }
 
 // A zlib stream decoded into a vector that starts as `room` bytes of junk, as
-// a caller that reuses or pre-sizes its buffer hands it over. The output
-// counts only on success: after a failure it must not be used.
+// a caller that reuses or pre-sizes its buffer hands it over: whole, and
+// ended once `room` bytes have come out, as the PNG decoder ends its data. The
+// output counts only on success: after a failure it must not be used.
 inline std::string compareZlib(const ByteVector& in, std::size_t room) {
     const ByteVector exactCopy(in);  // capacity = size: the sanitizer sees a read past the end
-    auto [fast, exact] = onBothPaths([&] {
-        Decoded d{0, ByteVector(room, 0xA5)};
-        d.code = decompressZlibStream(d.out, exactCopy);
-        return d;
-    });
-    if (exact.code != 0) fast.out = exact.out;  // the output of a failure means nothing
-    const std::string d = differ("zlib", fast, exact);
-    return d.empty() ? d : d + " (room " + std::to_string(room) + ")";
+    for (const std::size_t enough : {SIZE_MAX, room}) {
+        auto [fast, exact] = onBothPaths([&] {
+            Decoded d{0, ByteVector(room, 0xA5)};
+            d.code = decompressZlibStream(d.out, exactCopy, enough);
+            return d;
+        });
+        if (exact.code != 0) fast.out = exact.out;  // the output of a failure means nothing
+        const std::string d = differ("zlib", fast, exact);
+        if (!d.empty()) return d + " (room " + std::to_string(room) + (enough == room ? ", ended there)" : ")");
+    }
+    return "";
 }
 
 // The decoded size, or when the stream fails a guess from its size: the room a
