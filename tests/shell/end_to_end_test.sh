@@ -76,25 +76,4 @@ for focus in p lost; do
     wait "$pid"
 done
 
-# A FIFO named like a level does not hold up the start, and a level replaced on
-# the title screen by a text file gets no score when the snake dies on it.
-# Then no level can be played any more: the game says so and waits for Enter.
-rm "$work/level1.png"
-for n in 1 2; do cp "$work/original.png" "$work/level$n.png"; done
-mkfifo "$work/level3.png"
-start_game
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kestrivane$' | head -n 1)
-check "a FIFO level: the window shows" "yes" "$([ -n "$window" ] && echo yes)"
-for n in 1 2; do
-    rm "$work/level$n.png"
-    echo "not a level" >"$work/level$n.png"
-done
-timeout 10 xdotool windowfocus --sync "$window"
-xdotool key space
-sleep 1
-echo >&3
-wait "$pid"
-check "levels gone: exit code -1" "255" "$?"
-check "the text files stay as they were" "not a level|not a level" "$(cat "$work/level1.png" "$work/level2.png" | paste -sd'|')"
-
 finish end_to_end
