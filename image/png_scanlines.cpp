@@ -74,8 +74,9 @@ bool filterTypesValid(const std::uint8_t* scanlines, const PngImageInfo& info) {
 
 std::size_t firstPixelBytes(std::size_t bpp, std::size_t length) { return bpp < length ? bpp : length; }
 
+// A row of an image 0 pixels wide has no bytes, and its `to` may be null.
 void unfilterNone(std::uint8_t* to, const std::uint8_t* from, std::size_t length) {
-    if (to != from) std::memcpy(to, from, length);
+    if (to != from && length != 0) std::memcpy(to, from, length);
 }
 
 void unfilterUp(std::uint8_t* to, const std::uint8_t* from, const std::uint8_t* previous, std::size_t length) {
