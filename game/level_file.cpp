@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <utility>
 
 #include "image/png_decoder.h"
@@ -48,6 +49,18 @@ std::optional<ByteVector> readAll(int fd, std::size_t size) {
     if (done != size) return std::nullopt;
     bytes.resize(size);
     return bytes;
+}
+
+// Takes the advisory lock `operation` (LOCK_SH or LOCK_EX), waiting a second
+// at most: another game holds it for a few milliseconds, and whatever holds it
+// longer must not hang this one.
+bool lockWithinASecond(int fd, int operation) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (::flock(fd, operation | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK) return false;
+        ::usleep(10000);
+    }
+    return false;
 }
 
 // Writes all of `bytes` at `offset`; false when any of them was not written.
@@ -104,7 +117,9 @@ FileContents readRegularFile(const std::string& path, std::size_t maxBytes) {
         contents.failure = ReadFailure::TOO_LARGE;
         return contents;
     }
-    ::flock(file.descriptor(), LOCK_SH);  // so that a trailer is never read half written
+    // So that a trailer is never read half written; a lock held for longer
+    // than a write takes is not another game's, and is not waited for.
+    lockWithinASecond(file.descriptor(), LOCK_SH);
     std::optional<ByteVector> bytes = readAll(file.descriptor(), static_cast<std::size_t>(status.st_size));
     ::flock(file.descriptor(), LOCK_UN);
     if (!bytes) {
@@ -146,7 +161,7 @@ void offerScore(const std::string& path, std::int32_t score, const OpenFile& loa
     struct stat status {};
     ReadFailure failure = ReadFailure::NONE;
     const OpenFile file = openRegular(path, O_RDWR, status, failure);
-    if (file.descriptor() < 0 || !file.sameFileAs(loaded) || ::flock(file.descriptor(), LOCK_EX) != 0) return;
+    if (file.descriptor() < 0 || !file.sameFileAs(loaded) || !lockWithinASecond(file.descriptor(), LOCK_EX)) return;
     // Looked at again under the lock: another game may have written meanwhile.
     if (::fstat(file.descriptor(), &status) != 0 || static_cast<std::uint64_t>(status.st_size) > MAX_LEVEL_FILE_BYTES)
         return;

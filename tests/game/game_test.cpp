@@ -274,6 +274,13 @@ TEST_F(GameTest, TwoGamesDyingAtOnceAppendOneTrailer) {
     close(other);  // and with it the lock
     dying.join();
     EXPECT_EQ(fileBytes("level1.png"), png + trailer(9));
+    // A lock held longer than any write is not waited for: the score is given
+    // up, and the level is read all the same.
+    const int holder = ::open("level1.png", O_RDONLY);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    offerScore("level1.png", 99, level);
+    EXPECT_EQ(readRegularFile("level1.png", MAX_LEVEL_FILE_BYTES).bytes, png + trailer(9));
+    close(holder);
 }
 
 // Neither a FIFO nor a device nor a directory is read as a level, and none of
