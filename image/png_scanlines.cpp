@@ -1,5 +1,6 @@
 #include "image/png_scanlines.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -334,7 +335,12 @@ void decodeRgba8Rows(std::uint8_t* pixels, const std::uint8_t* scanlines, const 
 }
 
 unsigned decodeScanlines(std::uint8_t* pixels, std::uint8_t* scanlines, const PngImageInfo& info) {
-    if (!filterTypesValid(scanlines, info)) return PNG_BAD_FILTER_TYPE;
+    if (!filterTypesValid(scanlines, info)) {
+        // Nothing converted: the pixels are all left zero, as after a bad
+        // palette index every pixel from it on is.
+        std::fill_n(pixels, std::size_t{info.width} * info.height * 4, 0);
+        return PNG_BAD_FILTER_TYPE;
+    }
     if (info.colorType == 6 && info.bitDepth == 8 && info.interlaceMethod == 0) {
         decodeRgba8Rows(pixels, scanlines, info);
         return 0;

@@ -98,7 +98,7 @@ TEST(PngDecoder, EveryFileDecodesOrFailsWithItsCode) {
         {"ends after IEND type", ByteVector(valid.begin(), valid.end() - 4), PNG_NO_IEND},
         {"chunk too long", withByte(assemble({GREY_2x2, text, GREY_2x2_ROWS, IEND}), 33, 0x80), PNG_CHUNK_TOO_LONG},
         {"chunk a byte past the end", withByte(assemble({GREY_2x2, text}), 36, 8), PNG_CHUNK_PAST_END},
-        {"257 entries", assemble({ihdr(1, 1, 8, 3), {"PLTE", ByteVector(771)}, IEND}), PNG_PALETTE_TOO_LARGE},
+        {"257 entries", assemble({ihdr(1, 1, 8, 3), {"PLTE", ByteVector(771, 0)}, IEND}), PNG_PALETTE_TOO_LARGE},
         {"tRNS before PLTE", assemble({ihdr(1, 1, 8, 3), {"tRNS", {0}}, palette1, IEND}), PNG_TRNS_PALETTE_TOO_LONG},
         {"tRNS too long", assemble({ihdr(1, 1, 8, 3), palette1, {"tRNS", {0, 0}}, IEND}), PNG_TRNS_PALETTE_TOO_LONG},
         {"grey tRNS", assemble({GREY_2x2, {"tRNS", {0, 0, 0}}, IEND}), PNG_TRNS_BAD_GREY_LENGTH},
@@ -174,7 +174,7 @@ TEST(PngDecoder, EveryFileDecodesOrFailsWithItsCode) {
 // A stream of 16 MiB of zeros, a decompression bomb, decodes no further than
 // the bytes asked for, and takes little more room than they need.
 TEST(ZlibStream, InflatesNoFurtherThanAsked) {
-    const ByteVector bomb = idat(ByteVector(16 << 20)).data;
+    const ByteVector bomb = idat(ByteVector(16 << 20, 0)).data;
     for (const std::size_t enough : {0, 1, 5, 100000}) {
         ByteVector out;
         EXPECT_EQ(decompressZlibStream(out, bomb, enough), 0u);
