@@ -1,6 +1,19 @@
 #include "image/zlib_stream.h"
 
+#include <algorithm>
+
 #include "image/inflate.h"
+
+namespace {
+
+// The room a stream gets when its caller hands over none: four times its
+// size covers most data, which DEFLATE seldom packs tighter, so the output
+// need not grow and be copied. Room never written costs no memory: the
+// vector leaves its bytes unset, and untouched pages are never mapped in.
+constexpr std::size_t FIRST_ROOM_RATIO = 4;
+constexpr std::size_t FIRST_ROOM_EXTRA = std::size_t{64} << 10;
+
+}  // namespace
 
 unsigned decompressZlibStream(ByteVector& out, const ByteVector& in, std::size_t enough) {
     if (in.size() < 2) return ZLIB_INPUT_TOO_SHORT;
@@ -10,6 +23,7 @@ unsigned decompressZlibStream(ByteVector& out, const ByteVector& in, std::size_t
     if ((cmf & 15) != 8 || (cmf >> 4) > 7) return ZLIB_UNSUPPORTED_METHOD;
     if ((flg & 32) != 0) return ZLIB_PRESET_DICTIONARY;
 
+    if (out.empty()) out.resize(std::min(FIRST_ROOM_RATIO * in.size() + FIRST_ROOM_EXTRA, enough));
     DeflateDecoder decoder;
     decoder.inflate(out, in, enough);
     return decoder.errorCode;

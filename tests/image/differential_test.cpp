@@ -135,12 +135,12 @@ TEST(Differential, SystemZlibStreamsTheirPrefixesAndMutations) {
             const std::string name = "zlib-" + std::to_string(size) + "-level" + std::to_string(level) + "-strategy" +
                                      std::to_string(strategy) + "-window" + std::to_string(windowBits);
             SCOPED_TRACE(name);
-            // Exact room is used as it is, never reallocated; no room grows.
+            // Exact room is used as it is, never reallocated; no room is given some.
             ByteVector exactRoom(size), noRoom;
             const std::uint8_t* before = exactRoom.data();
             ASSERT_EQ(decompressZlibStream(exactRoom, stream), 0u);
             ASSERT_EQ(decompressZlibStream(noRoom, stream), 0u);
-            ASSERT_TRUE(exactRoom == data && noRoom == data && exactRoom.data() == before);
+            ASSERT_TRUE(exactRoom == data && noRoom == data && (size == 0 || exactRoom.data() == before));
             for (const std::size_t room : {std::size_t{0}, size, size / 2, size + 1, 2 * size + 100})
                 if (!agreeOnZlib(stream, room, name)) return;
             // The Adler-32 trailer is never read; cut anywhere before it, the last block is incomplete.
