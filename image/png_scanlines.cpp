@@ -1,6 +1,7 @@
 #include "image/png_scanlines.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -189,23 +190,90 @@ void clearPixels(std::uint8_t* out, std::uint32_t count, std::size_t step) {
     for (std::uint32_t x = 0; x < count; ++x, out += step) std::memset(out, 0, 4);
 }
 
+// The RGBA of each value a sample below eight bits can take.
+using LowColours = std::array<std::array<std::uint8_t, 4>, 16>;
+
+// Samples below eight bits, most significant first, `depth` bits each, a whole
+// byte of them at a time, each looked up in `colours`.
+template <unsigned DEPTH>
+void expandLow(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, std::size_t step,
+               const LowColours& colours) {
+    constexpr unsigned PER_BYTE = 8 / DEPTH, MASK = (1u << DEPTH) - 1;
+    std::uint32_t x = 0;
+    for (; x + PER_BYTE <= count; x += PER_BYTE, ++row) {
+        const unsigned byte = *row;
+        for (unsigned k = 1; k <= PER_BYTE; ++k, out += step)
+            std::memcpy(out, colours[(byte >> (8 - DEPTH * k)) & MASK].data(), 4);
+    }
+    for (unsigned k = 1; x < count; ++x, ++k, out += step)
+        std::memcpy(out, colours[(*row >> (8 - DEPTH * k)) & MASK].data(), 4);
+}
+
+// Every byte of samples below eight bits expanded to its 8 / depth RGBA
+// pixels, for rows whose pixels lie side by side: one copy a byte.
+using LowBytes = std::array<std::array<std::uint8_t, 32>, 256>;
+
+template <unsigned DEPTH>
+void expandLowBytes(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, const LowBytes& bytes,
+                    const LowColours& colours) {
+    constexpr unsigned PER_BYTE = 8 / DEPTH;
+    const std::uint32_t whole = count / PER_BYTE * PER_BYTE;
+    for (std::uint32_t x = 0; x < whole; x += PER_BYTE, out += 4 * PER_BYTE)
+        std::memcpy(out, bytes[*row++].data(), 4 * PER_BYTE);
+    expandLow<DEPTH>(row, count - whole, out, 4, colours);
+}
+
 struct Converter {
     const PngImageInfo& info;
     std::size_t paletteEntries;
+    LowColours lowColours{};  // for depths below 8: grey levels, or palette entries when every index has one
+    bool lowLookup = false;   // whether lowColours serves: a palette short of entries needs each index checked
+    LowBytes lowBytes{};      // lowColours by whole bytes
+
+    Converter(const PngImageInfo& image, std::size_t entries) : info(image), paletteEntries(entries) {
+        if (info.bitDepth >= 8 || (info.colorType != 0 && info.colorType != 3)) return;
+        const std::uint32_t values = 1u << info.bitDepth;
+        if (info.colorType == 3) {
+            if (paletteEntries < values) return;
+            for (std::uint32_t v = 0; v < values; ++v) std::memcpy(lowColours[v].data(), &info.palette[4 * v], 4);
+        } else {
+            for (std::uint32_t v = 0; v < values; ++v) {
+                const auto level = static_cast<std::uint8_t>(v * 255 / (values - 1));
+                const bool keyed = info.colorKeyDefined && v == info.colorKeyRed;
+                lowColours[v] = {level, level, level, static_cast<std::uint8_t>(keyed ? 0 : 255)};
+            }
+        }
+        lowLookup = true;
+        const unsigned depth = info.bitDepth, perByte = 8 / depth;
+        for (unsigned byte = 0; byte < 256; ++byte)
+            for (unsigned k = 1; k <= perByte; ++k)
+                std::memcpy(&lowBytes[byte][4 * (k - 1)], lowColours[(byte >> (8 - depth * k)) & (values - 1)].data(),
+                            4);
+    }
 
     unsigned convert(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, std::size_t step) const {
+        if (lowLookup) {
+            switch (info.bitDepth) {
+            case 1: lowRow<1>(row, count, out, step); return 0;
+            case 2: lowRow<2>(row, count, out, step); return 0;
+            default: lowRow<4>(row, count, out, step); return 0;
+            }
+        }
         switch (info.colorType) {
         case 3: return info.bitDepth == 8 ? palette8(row, count, out, step) : paletteLow(row, count, out, step);
-        case 0:
-            if (info.bitDepth < 8)
-                greyLow(row, count, out, step);
-            else
-                grey(row, count, out, step);
-            return 0;
+        case 0: grey(row, count, out, step); return 0;
         case 4: greyAlpha(row, count, out, step); return 0;
         case 2: rgb(row, count, out, step); return 0;
         default: rgba(row, count, out, step); return 0;
         }
+    }
+
+    template <unsigned DEPTH>
+    void lowRow(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, std::size_t step) const {
+        if (step == 4)
+            expandLowBytes<DEPTH>(row, count, out, lowBytes, lowColours);
+        else
+            expandLow<DEPTH>(row, count, out, step, lowColours);
     }
 
     static void put(std::uint8_t* out, std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a) {
@@ -237,15 +305,6 @@ struct Converter {
             std::memcpy(out, &info.palette[4 * std::size_t{index}], 4);
         }
         return 0;
-    }
-
-    void greyLow(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, std::size_t step) const {
-        const std::uint32_t maxValue = (1u << info.bitDepth) - 1;
-        for (std::uint32_t x = 0; x < count; ++x, out += step) {
-            const std::uint32_t v = lowSample(row, x);
-            const auto level = static_cast<std::uint8_t>(v * 255 / maxValue);
-            put(out, level, level, level, info.colorKeyDefined && v == info.colorKeyRed ? 0 : 255);
-        }
     }
 
     // Samples of 8 and 16 bits: the whole value for key tests, the high byte for colour.
