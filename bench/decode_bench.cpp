@@ -484,8 +484,9 @@ int main(int argc, char** argv) {
         const std::string n = std::to_string(level);
         inputs.push_back(loadInput(folder, "level" + n, Kind::Zlib, {"zlib-level" + n + ".zz"}));
     }
-    for (const char* name : {"photo-rgb8", "photo-rgba8", "photo-rgb16", "photo-rgb8-interlaced",
-                             "photo-rgba8-interlaced", "flat-rgba8", "palette8", "grey8"})
+    for (const char* name :
+         {"photo-rgb8", "photo-rgba8", "photo-rgb16", "photo-rgb8-interlaced", "photo-rgba8-interlaced", "flat-rgba8",
+          "palette8", "grey8", "palette4", "flat-palette4", "grey1"})
         inputs.push_back(loadInput(folder, name, Kind::Png, {std::string(name) + ".png"}));
     inputs.push_back(
         loadInput(folder, "levels-4x100x100", Kind::Png, {"level1.png", "level2.png", "level3.png", "level4.png"}));
