@@ -1,0 +1,81 @@
+// peer_decode: one of the benchmark's peers as a whole process, as a program
+// built on it would decode a file: read it, decode it once, print the line
+// pngdecode prints. `make bench` races it against pngdecode on the same inputs
+// (scripts/race-processes).
+//
+// usage: peer_decode DECODER FILE
+//   DECODER: zlib or libdeflate for a raw zlib stream; libpng, spng or stb_image for a PNG file
+
+#include <cstdio>
+#include <filesystem>
+
+#include "bench/peers.h"
+
+namespace {
+
+// A raw zlib stream's length is not known ahead: as pngdecode does, start
+// from four times the input and grow. zlib inflates into a growing buffer;
+// libdeflate's one-shot call is tried again with twice the room.
+std::size_t inflateWithZlib(const ByteVector& stream) {
+    ByteVector out(4 * stream.size() + (64 << 10));
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) fail("inflateInit failed");
+    z.next_in = const_cast<Bytef*>(stream.data());
+    z.avail_in = uInt(stream.size());
+    int result = Z_OK;
+    while (result == Z_OK) {
+        if (z.total_out == out.size()) out.resize(2 * out.size());
+        z.next_out = out.data() + z.total_out;
+        z.avail_out = uInt(out.size() - z.total_out);
+        result = inflate(&z, Z_NO_FLUSH);
+    }
+    const std::size_t size = z.total_out;
+    inflateEnd(&z);
+    if (result != Z_STREAM_END) fail("zlib: error " + std::to_string(result));
+    return size;
+}
+
+std::size_t inflateWithLibdeflate(const ByteVector& stream) {
+    libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
+    ByteVector out(4 * stream.size() + (64 << 10));
+    std::size_t size = 0;
+    libdeflate_result result;
+    while ((result = libdeflate_zlib_decompress(decompressor, stream.data(), stream.size(), out.data(), out.size(),
+                                                &size)) == LIBDEFLATE_INSUFFICIENT_SPACE)
+        out.resize(2 * out.size());
+    libdeflate_free_decompressor(decompressor);
+    if (result != LIBDEFLATE_SUCCESS) fail("libdeflate: error " + std::to_string(int(result)));
+    return size;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchProgram = "peer_decode";
+    if (argc != 3) fail("usage: peer_decode DECODER FILE");
+    const std::string decoder = argv[1];
+    const std::filesystem::path path = argv[2];
+    if (decoder == "zlib" || decoder == "libdeflate") {
+        const ByteVector stream = readFile(path.string());
+        const std::size_t size = decoder == "zlib" ? inflateWithZlib(stream) : inflateWithLibdeflate(stream);
+        std::printf("%s: ok %zu\n", path.c_str(), size);
+        return 0;
+    }
+    for (const DecoderKind& kind : DECODERS) {
+        if (kind.kind != Kind::Png || decoder != kind.name || decoder == "ours") continue;
+        // The header gives the output's size: a buffer made ahead, as any program would.
+        const Input input =
+            loadInput(path.parent_path().string(), path.filename().string(), Kind::Png, {path.filename().string()});
+        const std::unique_ptr<Decoder> peer = kind.make();
+        peer->prepare(input);
+        if (peer->decode(input.files[0]).empty()) fail(decoder + ": " + peer->error);
+        const auto be32 = [&](std::size_t at) {
+            const ByteVector& f = input.files[0];
+            return std::uint32_t(f[at]) << 24 | std::uint32_t(f[at + 1]) << 16 | std::uint32_t(f[at + 2]) << 8 |
+                   f[at + 3];
+        };
+        std::printf("%s: ok %u %u\n", path.c_str(), be32(16), be32(20));
+        return 0;
+    }
+    fail("unknown DECODER '" + decoder + "'");
+}
