@@ -49,7 +49,8 @@ test-asan: deps
 	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L headless
 
 # Our decoders beside zlib, libdeflate, libpng, spng and stb_image on the same
-# inputs, then what drawing a frame costs under Xvfb. The peers and ImageMagick are installed for this target only, before
+# inputs, in process and as whole processes, then what drawing a frame costs
+# under Xvfb. The peers and ImageMagick are installed for this target only, before
 # configuring, so that CMake finds them; the inputs are written once.
 bench:
 	@scripts/install-deps bench
@@ -57,6 +58,8 @@ bench:
 	@cmake --build $(BUILD) -j $(JOBS) --target decode_bench
 	@scripts/make-bench-inputs $(BUILD)/bench-inputs
 	@$(BUILD)/decode_bench $(BUILD)/bench-inputs
+	@cmake --build $(BUILD) -j $(JOBS) --target pngdecode peer_decode
+	@scripts/race-processes $(BUILD)/pngdecode $(BUILD)/peer_decode $(BUILD)/bench-inputs
 	@cmake --build $(BUILD) -j $(JOBS) --target frame_bench
 	@$(XVFB) $(BUILD)/frame_bench
 
