@@ -147,14 +147,10 @@ std::int32_t countLevelFiles() {
 std::optional<std::int32_t> storedBest(const ByteVector& file) {
     // A file shorter than a trailer has none: its start must not be taken for one.
     if (file.size() < TRAILER_SIZE) return std::nullopt;
-    const std::uint8_t* trailer = file.data() + file.size() - TRAILER_SIZE;
-    if (getLittleEndian(trailer) != LEVEL_MAGIC) return std::nullopt;
-    return static_cast<std::int32_t>(getLittleEndian(trailer + 4));
-}
-
-std::optional<std::int32_t> readStoredBest(const std::string& path) {
-    const std::optional<ByteVector> file = readWholeFile(path);
-    return file ? storedBest(*file) : std::nullopt;
+    const std::uint8_t* bytes = file.data() + file.size() - TRAILER_SIZE;
+    const HighScoreTrailer trailer{getLittleEndian(bytes), static_cast<std::int32_t>(getLittleEndian(bytes + 4))};
+    if (trailer.magic != LEVEL_MAGIC) return std::nullopt;
+    return trailer.best;
 }
 
 void offerScore(const std::string& path, std::int32_t score, const OpenFile& loaded) {

@@ -79,10 +79,6 @@ std::int32_t countLevelFiles();
 // The best score in a level file's bytes, or none when they end in no trailer.
 std::optional<std::int32_t> storedBest(const ByteVector& file);
 
-// The best score stored in the file at `path`, or none when it has no trailer
-// or cannot be read.
-std::optional<std::int32_t> readStoredBest(const std::string& path);
-
 // Offers `score` to the trailer of the file at `path`: appended when there is
 // none (whatever the score), overwritten only by a higher score. Only into the
 // level that was loaded, held open as `loaded`, while it is still a PNG
