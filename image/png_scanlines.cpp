@@ -190,77 +190,80 @@ void clearPixels(std::uint8_t* out, std::uint32_t count, std::size_t step) {
     for (std::uint32_t x = 0; x < count; ++x, out += step) std::memset(out, 0, 4);
 }
 
-// The RGBA of each value a sample below eight bits can take.
-using LowColours = std::array<std::array<std::uint8_t, 4>, 16>;
+// Samples below eight bits, most significant first: the RGBA of each value,
+// and every whole byte of them expanded to its 8 / depth pixels, so that a row
+// converts by one table copy a byte. A palette may have fewer entries than
+// the depth allows; a byte holding an index without one is marked, and the
+// row goes pixel by pixel from it, to stop exactly at that index.
+struct LowSamples {
+    std::array<std::array<std::uint8_t, 4>, 16> colours{};
+    std::uint32_t coloured = 0;  // values below this have a colour
+    std::array<std::array<std::uint8_t, 32>, 256> bytes{};
+    std::array<bool, 256> wholeByteColoured{};
 
-// Samples below eight bits, most significant first, `depth` bits each, a whole
-// byte of them at a time, each looked up in `colours`.
-template <unsigned DEPTH>
-void expandLow(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, std::size_t step,
-               const LowColours& colours) {
-    constexpr unsigned PER_BYTE = 8 / DEPTH, MASK = (1u << DEPTH) - 1;
-    std::uint32_t x = 0;
-    for (; x + PER_BYTE <= count; x += PER_BYTE, ++row) {
-        const unsigned byte = *row;
-        for (unsigned k = 1; k <= PER_BYTE; ++k, out += step)
-            std::memcpy(out, colours[(byte >> (8 - DEPTH * k)) & MASK].data(), 4);
+    void fill(unsigned depth) {
+        const unsigned perByte = 8 / depth, mask = (1u << depth) - 1;
+        for (unsigned byte = 0; byte < 256; ++byte) {
+            wholeByteColoured[byte] = true;
+            for (unsigned k = 1; k <= perByte; ++k) {
+                const unsigned value = (byte >> (8 - depth * k)) & mask;
+                wholeByteColoured[byte] = wholeByteColoured[byte] && value < coloured;
+                std::memcpy(&bytes[byte][4 * (k - 1)], colours[value].data(), 4);
+            }
+        }
     }
-    for (unsigned k = 1; x < count; ++x, ++k, out += step)
-        std::memcpy(out, colours[(*row >> (8 - DEPTH * k)) & MASK].data(), 4);
-}
 
-// Every byte of samples below eight bits expanded to its 8 / depth RGBA
-// pixels, for rows whose pixels lie side by side: one copy a byte.
-using LowBytes = std::array<std::array<std::uint8_t, 32>, 256>;
-
-template <unsigned DEPTH>
-void expandLowBytes(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, const LowBytes& bytes,
-                    const LowColours& colours) {
-    constexpr unsigned PER_BYTE = 8 / DEPTH;
-    const std::uint32_t whole = count / PER_BYTE * PER_BYTE;
-    for (std::uint32_t x = 0; x < whole; x += PER_BYTE, out += 4 * PER_BYTE)
-        std::memcpy(out, bytes[*row++].data(), 4 * PER_BYTE);
-    expandLow<DEPTH>(row, count - whole, out, 4, colours);
-}
+    // Converts the row's whole bytes up to the first not wholly coloured;
+    // returns the pixels done.
+    template <unsigned DEPTH>
+    std::uint32_t expandWholeBytes(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out,
+                                   std::size_t step) const {
+        constexpr unsigned PER_BYTE = 8 / DEPTH;
+        const std::uint32_t whole = count / PER_BYTE * PER_BYTE;
+        std::uint32_t x = 0;
+        if (step == 4) {
+            for (; x < whole && wholeByteColoured[*row]; x += PER_BYTE, ++row, out += 4 * PER_BYTE)
+                std::memcpy(out, bytes[*row].data(), 4 * PER_BYTE);
+            return x;
+        }
+        for (; x < whole && wholeByteColoured[*row]; x += PER_BYTE, ++row)
+            for (unsigned k = 0; k < PER_BYTE; ++k, out += step) std::memcpy(out, &bytes[*row][4 * k], 4);
+        return x;
+    }
+};
 
 struct Converter {
     const PngImageInfo& info;
     std::size_t paletteEntries;
-    LowColours lowColours{};  // for depths below 8: grey levels, or palette entries when every index has one
-    bool lowLookup = false;   // whether lowColours serves: a palette short of entries needs each index checked
-    LowBytes lowBytes{};      // lowColours by whole bytes
+    LowSamples low;  // for depths below 8, grey levels or palette entries
 
     Converter(const PngImageInfo& image, std::size_t entries) : info(image), paletteEntries(entries) {
-        if (info.bitDepth >= 8 || (info.colorType != 0 && info.colorType != 3)) return;
+        if (info.bitDepth >= 8) return;
         const std::uint32_t values = 1u << info.bitDepth;
         if (info.colorType == 3) {
-            if (paletteEntries < values) return;
-            for (std::uint32_t v = 0; v < values; ++v) std::memcpy(lowColours[v].data(), &info.palette[4 * v], 4);
+            low.coloured = static_cast<std::uint32_t>(std::min<std::size_t>(paletteEntries, values));
+            for (std::uint32_t v = 0; v < low.coloured; ++v)
+                std::memcpy(low.colours[v].data(), &info.palette[4 * v], 4);
         } else {
+            low.coloured = values;
             for (std::uint32_t v = 0; v < values; ++v) {
                 const auto level = static_cast<std::uint8_t>(v * 255 / (values - 1));
                 const bool keyed = info.colorKeyDefined && v == info.colorKeyRed;
-                lowColours[v] = {level, level, level, static_cast<std::uint8_t>(keyed ? 0 : 255)};
+                low.colours[v] = {level, level, level, static_cast<std::uint8_t>(keyed ? 0 : 255)};
             }
         }
-        lowLookup = true;
-        const unsigned depth = info.bitDepth, perByte = 8 / depth;
-        for (unsigned byte = 0; byte < 256; ++byte)
-            for (unsigned k = 1; k <= perByte; ++k)
-                std::memcpy(&lowBytes[byte][4 * (k - 1)], lowColours[(byte >> (8 - depth * k)) & (values - 1)].data(),
-                            4);
+        low.fill(info.bitDepth);
     }
 
     unsigned convert(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, std::size_t step) const {
-        if (lowLookup) {
-            switch (info.bitDepth) {
-            case 1: lowRow<1>(row, count, out, step); return 0;
-            case 2: lowRow<2>(row, count, out, step); return 0;
-            default: lowRow<4>(row, count, out, step); return 0;
-            }
+        switch (info.bitDepth) {
+        case 1: return lowRow<1>(row, count, out, step);
+        case 2: return lowRow<2>(row, count, out, step);
+        case 4: return lowRow<4>(row, count, out, step);
+        default: break;
         }
         switch (info.colorType) {
-        case 3: return info.bitDepth == 8 ? palette8(row, count, out, step) : paletteLow(row, count, out, step);
+        case 3: return palette8(row, count, out, step);
         case 0: grey(row, count, out, step); return 0;
         case 4: greyAlpha(row, count, out, step); return 0;
         case 2: rgb(row, count, out, step); return 0;
@@ -268,12 +271,16 @@ struct Converter {
         }
     }
 
+    // Whole bytes through the table, the rest of the row pixel by pixel.
     template <unsigned DEPTH>
-    void lowRow(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, std::size_t step) const {
-        if (step == 4)
-            expandLowBytes<DEPTH>(row, count, out, lowBytes, lowColours);
-        else
-            expandLow<DEPTH>(row, count, out, step, lowColours);
+    unsigned lowRow(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, std::size_t step) const {
+        std::uint32_t x = low.expandWholeBytes<DEPTH>(row, count, out, step);
+        for (; x < count; ++x) {
+            const std::uint32_t value = lowSample(row, x);
+            if (value >= low.coloured) return clearPixels(out + x * step, count - x, step), PNG_PALETTE_INDEX_LOW_BIT;
+            std::memcpy(out + x * step, low.colours[value].data(), 4);
+        }
+        return 0;
     }
 
     static void put(std::uint8_t* out, std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a) {
@@ -296,15 +303,6 @@ struct Converter {
         const std::uint32_t depth = info.bitDepth;
         const std::size_t bit = std::size_t{x} * depth;
         return (row[bit >> 3] >> (8 - depth - (bit & 7))) & ((1u << depth) - 1);
-    }
-
-    unsigned paletteLow(const std::uint8_t* row, std::uint32_t count, std::uint8_t* out, std::size_t step) const {
-        for (std::uint32_t x = 0; x < count; ++x, out += step) {
-            const std::uint32_t index = lowSample(row, x);
-            if (index >= paletteEntries) return clearPixels(out, count - x, step), PNG_PALETTE_INDEX_LOW_BIT;
-            std::memcpy(out, &info.palette[4 * std::size_t{index}], 4);
-        }
-        return 0;
     }
 
     // Samples of 8 and 16 bits: the whole value for key tests, the high byte for colour.

@@ -113,6 +113,11 @@ TEST(PngDecoder, EveryFileDecodesOrFailsWithItsCode) {
         {"filter 5 in pass 7", assemble({ihdr(2, 2, 8, 0, 1), idat({0, 1, 0, 2, 5, 3, 4}), IEND}), PNG_BAD_FILTER_TYPE},
         {"8-bit index", assemble({ihdr(2, 1, 8, 3), palette1, idat({0, 0, 1}), IEND}), PNG_PALETTE_INDEX_8_BIT},
         {"2-bit index", assemble({ihdr(2, 1, 2, 3), palette1, idat({0, 0x10}), IEND}), PNG_PALETTE_INDEX_LOW_BIT},
+        // pixels up to the bad index convert, even within the byte that holds it
+        {"4-bit index",
+         assemble({ihdr(6, 1, 4, 3), {"PLTE", {1, 2, 3, 4, 5, 6}}, idat({0, 0x01, 0x02, 0x10}), IEND}),
+         PNG_PALETTE_INDEX_LOW_BIT,
+         {1, 2, 3, 255, 4, 5, 6, 255, 1, 2, 3, 255, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
         {"no PLTE 8-bit", assemble({ihdr(1, 1, 8, 3), idat({0, 0}), IEND}), PNG_PALETTE_INDEX_8_BIT},
         {"no PLTE 1-bit", assemble({ihdr(1, 1, 1, 3), idat({0, 0}), IEND}), PNG_PALETTE_INDEX_LOW_BIT},
         {"one row short", assemble({GREY_2x2, idat({0, 1, 2}), IEND}), PNG_SCANLINES_TOO_SHORT},
@@ -167,6 +172,9 @@ TEST(PngDecoder, EveryFileDecodesOrFailsWithItsCode) {
             const bool afterDecompression = c.code == PNG_BAD_FILTER_TYPE || c.code == PNG_PALETTE_INDEX_8_BIT ||
                                             c.code == PNG_PALETTE_INDEX_LOW_BIT;
             EXPECT_EQ(decoded.out != untouched, afterDecompression);
+            if (!c.rgba.empty()) {
+                EXPECT_EQ(decoded.out, c.rgba);
+            }
         }
     }
 }
