@@ -116,7 +116,7 @@ std::uint32_t DeflateDecoder::readSymbol(const CodeTree& tree) {
     }
 }
 
-void DeflateDecoder::inflate(ByteVector& out, const ByteVector& in, std::size_t enough) {
+void DeflateDecoder::inflate(ByteVector& out, std::span<const std::uint8_t> in, std::size_t enough) {
     errorCode = 0;
     data_ = in.data() + 2;
     dataLength_ = in.size() - 2;

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "image/byte_vector.h"
@@ -89,7 +90,7 @@ struct DeflateDecoder {
     // the last block, with the block or symbol that brings the output to
     // `enough` bytes: the data behind it is never read, and the output never
     // grows far beyond `enough` (by a stored block at most).
-    void inflate(ByteVector& out, const ByteVector& in, std::size_t enough = SIZE_MAX);
+    void inflate(ByteVector& out, std::span<const std::uint8_t> in, std::size_t enough = SIZE_MAX);
 
 private:
     // State of one inflate call.

@@ -15,7 +15,7 @@ constexpr std::size_t FIRST_ROOM_EXTRA = std::size_t{64} << 10;
 
 }  // namespace
 
-unsigned decompressZlibStream(ByteVector& out, const ByteVector& in, std::size_t enough) {
+unsigned decompressZlibStream(ByteVector& out, std::span<const std::uint8_t> in, std::size_t enough) {
     if (in.size() < 2) return ZLIB_INPUT_TOO_SHORT;
     const unsigned cmf = in[0];
     const unsigned flg = in[1];

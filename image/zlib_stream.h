@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "image/byte_vector.h"
 
@@ -19,4 +20,4 @@ inline constexpr unsigned ZLIB_INPUT_TOO_SHORT = 53;      // fewer than the two 
 // Returns 0 with `out` holding exactly the decoded bytes, or a nonzero code
 // after which `out` must not be used. Decoding ends early, successfully, once
 // `enough` bytes have come out (see DeflateDecoder::inflate).
-unsigned decompressZlibStream(ByteVector& out, const ByteVector& in, std::size_t enough = SIZE_MAX);
+unsigned decompressZlibStream(ByteVector& out, std::span<const std::uint8_t> in, std::size_t enough = SIZE_MAX);
