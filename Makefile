@@ -57,9 +57,9 @@ bench:
 	@$(MAKE) --no-print-directory configure
 	@cmake --build $(BUILD) -j $(JOBS) --target decode_bench
 	@scripts/make-bench-inputs $(BUILD)/bench-inputs
-	@$(BUILD)/decode_bench $(BUILD)/bench-inputs
+	@$(BUILD)/decode_bench $(BUILD)/bench-inputs --benchmark_out=$(BUILD)/decode-bench.json --benchmark_out_format=json
 	@cmake --build $(BUILD) -j $(JOBS) --target pngdecode peer_decode
-	@scripts/race-processes $(BUILD)/pngdecode $(BUILD)/peer_decode $(BUILD)/bench-inputs
+	@scripts/race-processes $(BUILD)/pngdecode $(BUILD)/peer_decode $(BUILD)/bench-inputs --in-process $(BUILD)/decode-bench.json
 	@cmake --build $(BUILD) -j $(JOBS) --target frame_bench
 	@$(XVFB) $(BUILD)/frame_bench
 

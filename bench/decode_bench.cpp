@@ -24,6 +24,48 @@
 
 namespace {
 
+// The decoded size of a zlib stream, learnt from zlib itself so that our decoder plays no part in it.
+std::size_t inflatedSize(const ByteVector& stream, const std::string& name) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) fail("inflateInit failed");
+    z.next_in = const_cast<Bytef*>(stream.data());
+    z.avail_in = uInt(stream.size());
+    std::vector<Bytef> chunk(1 << 16);
+    std::size_t total = 0;
+    int result = Z_OK;
+    while (result == Z_OK) {
+        z.next_out = chunk.data();
+        z.avail_out = uInt(chunk.size());
+        result = inflate(&z, Z_NO_FLUSH);
+        total += chunk.size() - z.avail_out;
+    }
+    inflateEnd(&z);
+    if (result != Z_STREAM_END) fail(name + ": zlib cannot inflate the stream (" + std::to_string(result) + ")");
+    return total;
+}
+
+Input loadInput(const std::string& folder, const std::string& name, Kind kind, const std::vector<std::string>& files) {
+    Input input{name, kind, {}, {}, 0, 0, 0};
+    for (const auto& file : files) {
+        ByteVector bytes = readFile(folder + "/" + file);
+        std::size_t size = 0;
+        std::uint32_t height = 0;
+        if (kind == Kind::Zlib) {
+            size = inflatedSize(bytes, file);
+        } else {
+            const PngSize png = pngSize(bytes, file);
+            height = png.height;
+            size = std::size_t{png.width} * height * 4;
+        }
+        input.files.push_back(std::move(bytes));
+        input.outputSizes.push_back(size);
+        input.outputBytes += size;
+        input.largestOutput = std::max(input.largestOutput, size);
+        input.largestHeight = std::max(input.largestHeight, height);
+    }
+    return input;
+}
+
 std::string benchmarkName(const Input& input, const char* decoder) {
     return std::string(input.kind == Kind::Zlib ? "zlib" : "png") + "/" + input.name + "/" + decoder;
 }

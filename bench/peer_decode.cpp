@@ -7,7 +7,6 @@
 //   DECODER: zlib or libdeflate for a raw zlib stream; libpng, spng or stb_image for a PNG file
 
 #include <cstdio>
-#include <filesystem>
 
 #include "bench/peers.h"
 
@@ -16,8 +15,9 @@ namespace {
 // A raw zlib stream's length is not known ahead: as pngdecode does, start
 // from four times the input and grow. zlib inflates into a growing buffer;
 // libdeflate's one-shot call is tried again with twice the room.
-std::size_t inflateWithZlib(const ByteVector& stream) {
-    ByteVector out(4 * stream.size() + (64 << 10));
+std::size_t inflateWithZlib(const PlainBuffer& stream) {
+    PlainBuffer out;
+    out.resize(4 * stream.size() + (64 << 10));
     z_stream z{};
     if (inflateInit(&z) != Z_OK) fail("inflateInit failed");
     z.next_in = const_cast<Bytef*>(stream.data());
@@ -35,9 +35,10 @@ std::size_t inflateWithZlib(const ByteVector& stream) {
     return size;
 }
 
-std::size_t inflateWithLibdeflate(const ByteVector& stream) {
+std::size_t inflateWithLibdeflate(const PlainBuffer& stream) {
     libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
-    ByteVector out(4 * stream.size() + (64 << 10));
+    PlainBuffer out;
+    out.resize(4 * stream.size() + (64 << 10));
     std::size_t size = 0;
     libdeflate_result result;
     while ((result = libdeflate_zlib_decompress(decompressor, stream.data(), stream.size(), out.data(), out.size(),
@@ -54,27 +55,23 @@ int main(int argc, char** argv) {
     benchProgram = "peer_decode";
     if (argc != 3) fail("usage: peer_decode DECODER FILE");
     const std::string decoder = argv[1];
-    const std::filesystem::path path = argv[2];
+    const std::string path = argv[2];
+    const PlainBuffer file = readFile<PlainBuffer>(path);
     if (decoder == "zlib" || decoder == "libdeflate") {
-        const ByteVector stream = readFile(path.string());
-        const std::size_t size = decoder == "zlib" ? inflateWithZlib(stream) : inflateWithLibdeflate(stream);
+        const std::size_t size = decoder == "zlib" ? inflateWithZlib(file) : inflateWithLibdeflate(file);
         std::printf("%s: ok %zu\n", path.c_str(), size);
         return 0;
     }
     for (const DecoderKind& kind : DECODERS) {
         if (kind.kind != Kind::Png || decoder != kind.name || decoder == "ours") continue;
         // The header gives the output's size: a buffer made ahead, as any program would.
-        const Input input =
-            loadInput(path.parent_path().string(), path.filename().string(), Kind::Png, {path.filename().string()});
+        const PngSize png = pngSize({file.data(), file.size()}, path);
+        const std::size_t size = std::size_t{png.width} * png.height * 4;
+        const Input input{path, Kind::Png, {}, {size}, size, size, png.height};
         const std::unique_ptr<Decoder> peer = kind.make();
         peer->prepare(input);
-        if (peer->decode(input.files[0]).empty()) fail(decoder + ": " + peer->error);
-        const auto be32 = [&](std::size_t at) {
-            const ByteVector& f = input.files[0];
-            return std::uint32_t(f[at]) << 24 | std::uint32_t(f[at + 1]) << 16 | std::uint32_t(f[at + 2]) << 8 |
-                   f[at + 3];
-        };
-        std::printf("%s: ok %u %u\n", path.c_str(), be32(16), be32(20));
+        if (peer->decode({file.data(), file.size()}).empty()) fail(decoder + ": " + peer->error);
+        std::printf("%s: ok %u %u\n", path.c_str(), png.width, png.height);
         return 0;
     }
     fail("unknown DECODER '" + decoder + "'");

@@ -52,61 +52,52 @@ struct Input {
     std::uint32_t largestHeight = 0;
 };
 
+// A buffer as a program built on a peer makes one: plain new[], its bytes
+// unset. The peers do not get ByteVector's large pages, which are our own
+// decoder's doing; in a whole-process race they would hand them our gain.
+class PlainBuffer {
+public:
+    std::uint8_t* data() { return bytes_.get(); }
+    const std::uint8_t* data() const { return bytes_.get(); }
+    std::size_t size() const { return size_; }
+    // Keeps the bytes that fit.
+    void resize(std::size_t size) {
+        std::unique_ptr<std::uint8_t[]> bytes = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+        if (size_ != 0) std::memcpy(bytes.get(), bytes_.get(), std::min(size, size_));
+        bytes_ = std::move(bytes);
+        size_ = size;
+    }
+
+private:
+    std::unique_ptr<std::uint8_t[]> bytes_;
+    std::size_t size_ = 0;
+};
+
 // The whole file in one read, as a program that knows its size reads it.
-ByteVector readFile(const std::string& path) {
+template <class Buffer = ByteVector>
+Buffer readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) fail("cannot read " + path + "; run scripts/make-bench-inputs on the inputs folder first");
-    ByteVector bytes(static_cast<std::size_t>(in.tellg()));
+    Buffer bytes;
+    bytes.resize(static_cast<std::size_t>(in.tellg()));
     in.seekg(0);
     if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())))
         fail("cannot read " + path);
     return bytes;
 }
 
-// The decoded size of a zlib stream, learnt from zlib itself so that our decoder plays no part in it.
-std::size_t inflatedSize(const ByteVector& stream, const std::string& name) {
-    z_stream z{};
-    if (inflateInit(&z) != Z_OK) fail("inflateInit failed");
-    z.next_in = const_cast<Bytef*>(stream.data());
-    z.avail_in = uInt(stream.size());
-    std::vector<Bytef> chunk(1 << 16);
-    std::size_t total = 0;
-    int result = Z_OK;
-    while (result == Z_OK) {
-        z.next_out = chunk.data();
-        z.avail_out = uInt(chunk.size());
-        result = inflate(&z, Z_NO_FLUSH);
-        total += chunk.size() - z.avail_out;
-    }
-    inflateEnd(&z);
-    if (result != Z_STREAM_END) fail(name + ": zlib cannot inflate the stream (" + std::to_string(result) + ")");
-    return total;
-}
+struct PngSize {
+    std::uint32_t width, height;
+};
 
-Input loadInput(const std::string& folder, const std::string& name, Kind kind, const std::vector<std::string>& files) {
-    Input input{name, kind, {}, {}, 0, 0, 0};
-    for (const auto& file : files) {
-        ByteVector bytes = readFile(folder + "/" + file);
-        std::size_t size = 0;
-        std::uint32_t height = 0;
-        if (kind == Kind::Zlib) {
-            size = inflatedSize(bytes, file);
-        } else {
-            if (bytes.size() < 29) fail(file + " is too short for a PNG file");
-            auto be32 = [&](std::size_t at) {
-                return std::uint32_t(bytes[at]) << 24 | std::uint32_t(bytes[at + 1]) << 16 |
-                       std::uint32_t(bytes[at + 2]) << 8 | bytes[at + 3];
-            };
-            height = be32(20);
-            size = std::size_t{be32(16)} * height * 4;
-        }
-        input.files.push_back(std::move(bytes));
-        input.outputSizes.push_back(size);
-        input.outputBytes += size;
-        input.largestOutput = std::max(input.largestOutput, size);
-        input.largestHeight = std::max(input.largestHeight, height);
-    }
-    return input;
+// From the header, which decoding will check.
+PngSize pngSize(Bytes file, const std::string& name) {
+    if (file.size() < 29) fail(name + " is too short for a PNG file");
+    auto be32 = [&](std::size_t at) {
+        return std::uint32_t(file[at]) << 24 | std::uint32_t(file[at + 1]) << 16 | std::uint32_t(file[at + 2]) << 8 |
+               file[at + 3];
+    };
+    return {be32(16), be32(20)};
 }
 
 // One decoder behind one interface. prepare() does, outside the timed loop,
@@ -117,22 +108,25 @@ class Decoder {
 public:
     virtual ~Decoder() = default;
     virtual void prepare(const Input&) {}
-    virtual Bytes decode(const ByteVector& file) = 0;
+    virtual Bytes decode(Bytes file) = 0;
     std::string error;
 };
 
-// A decoder that writes into a buffer of the caller's, made once for the largest file.
+// A peer that writes into a buffer of the caller's, made once for the largest file.
 class IntoBuffer : public Decoder {
 public:
     void prepare(const Input& input) override { out_.resize(input.largestOutput); }
 
 protected:
-    ByteVector out_;
+    PlainBuffer out_;
 };
 
-class OwnInflate : public IntoBuffer {
+class OwnInflate : public Decoder {
+    ByteVector out_;
+
 public:
-    Bytes decode(const ByteVector& stream) override {
+    void prepare(const Input& input) override { out_.resize(input.largestOutput); }
+    Bytes decode(Bytes stream) override {
         if (unsigned code = decompressZlibStream(out_, stream)) {
             error = "error " + std::to_string(code);
             return {};
@@ -143,7 +137,7 @@ public:
 
 class ZlibInflate : public IntoBuffer {
 public:
-    Bytes decode(const ByteVector& stream) override {
+    Bytes decode(Bytes stream) override {
         uLongf size = uLongf(out_.size());
         if (int result = uncompress(out_.data(), &size, stream.data(), uLong(stream.size())); result != Z_OK) {
             error = "error " + std::to_string(result);
@@ -158,7 +152,7 @@ class LibdeflateInflate : public IntoBuffer {
 
 public:
     ~LibdeflateInflate() override { libdeflate_free_decompressor(decompressor_); }
-    Bytes decode(const ByteVector& stream) override {
+    Bytes decode(Bytes stream) override {
         std::size_t size = 0;
         libdeflate_result result =
             libdeflate_zlib_decompress(decompressor_, stream.data(), stream.size(), out_.data(), out_.size(), &size);
@@ -176,7 +170,7 @@ class OwnPng : public Decoder {
     ByteVector pixels_;
 
 public:
-    Bytes decode(const ByteVector& file) override {
+    Bytes decode(Bytes file) override {
         PngImageInfo info;
         PngDecoder::decode(pixels_, file.data(), file.size(), info);
         if (info.error) {
@@ -209,7 +203,7 @@ class LibpngDecode : public IntoBuffer {
     }
 
     // No C++ objects are made between setjmp and the end of this function, so a longjmp skips no destructor.
-    bool decodeRows(const ByteVector& file, std::size_t& size) {
+    bool decodeRows(Bytes file, std::size_t& size) {
         Reader reader{file.data(), file.size()};
         png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
         png_infop info = png_create_info_struct(png);
@@ -241,7 +235,7 @@ public:
         IntoBuffer::prepare(input);
         rows_.resize(input.largestHeight);
     }
-    Bytes decode(const ByteVector& file) override {
+    Bytes decode(Bytes file) override {
         std::size_t size = 0;
         if (!decodeRows(file, size)) {
             error = "libpng refused the file";
@@ -253,7 +247,7 @@ public:
 
 class SpngDecode : public IntoBuffer {
 public:
-    Bytes decode(const ByteVector& file) override {
+    Bytes decode(Bytes file) override {
         spng_ctx* ctx = spng_ctx_new(0);
         std::size_t size = 0;
         int result = spng_set_png_buffer(ctx, file.data(), file.size());
@@ -274,7 +268,7 @@ class StbDecode : public Decoder {
     std::unique_ptr<stbi_uc, decltype(&stbi_image_free)> pixels_{nullptr, stbi_image_free};
 
 public:
-    Bytes decode(const ByteVector& file) override {
+    Bytes decode(Bytes file) override {
         pixels_.reset();
         int width = 0, height = 0, channels = 0;
         pixels_.reset(stbi_load_from_memory(file.data(), int(file.size()), &width, &height, &channels, 4));
