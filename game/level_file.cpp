@@ -1,29 +1,27 @@
 #include "game/level_file.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <chrono>
+#include <thread>
 #include <utility>
 
 #include "image/png_decoder.h"
 
 namespace {
 
-// Opens `path` without blocking, as a FIFO would make a plain open wait for a
-// writer. Only a regular file is kept, and `status` describes it then.
-OpenFile openRegular(const std::string& path, int access, struct stat& status, ReadFailure& failure) {
-    OpenFile file(::open(path.c_str(), access | O_NONBLOCK | O_CLOEXEC));
-    if (file.descriptor() < 0) {
+// Opens `path` without blocking. Only a regular file is kept, and `size` is
+// its length then.
+OpenFile openRegular(const std::string& path, platform::Access access, std::uint64_t& size, ReadFailure& failure) {
+    OpenFile file(platform::openExisting(path, access));
+    if (!file.isOpen()) {
         failure = ReadFailure::CANNOT_OPEN;
         return file;
     }
-    if (::fstat(file.descriptor(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    const std::optional<std::uint64_t> regularSize = platform::regularFileSize(file.handle());
+    if (!regularSize) {
         failure = ReadFailure::NOT_A_REGULAR_FILE;
         return OpenFile();
     }
+    size = *regularSize;
     return file;
 }
 
@@ -37,11 +35,11 @@ std::uint32_t getLittleEndian(const std::uint8_t* in) {
 
 // The whole of an open file of `size` bytes, or none when it cannot be read or
 // has changed its length.
-std::optional<ByteVector> readAll(int fd, std::size_t size) {
+std::optional<ByteVector> readAll(const OpenFile& file, std::size_t size) {
     ByteVector bytes(size + 1);  // one more, to see a file that has grown
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        const std::int64_t n = platform::readAt(file.handle(), bytes.data() + done, bytes.size() - done, done);
         if (n < 0) return std::nullopt;
         if (n == 0) break;
         done += static_cast<std::size_t>(n);
@@ -51,22 +49,21 @@ std::optional<ByteVector> readAll(int fd, std::size_t size) {
     return bytes;
 }
 
-// Takes the advisory lock `operation` (LOCK_SH or LOCK_EX), waiting a second
-// at most: another game holds it for a few milliseconds, and whatever holds it
-// longer must not hang this one.
-bool lockWithinASecond(int fd, int operation) {
+// Takes the lock, waiting a second at most: another game holds it for a few
+// milliseconds, and whatever holds it longer must not hang this one.
+bool lockWithinASecond(const OpenFile& file, bool exclusive) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        if (::flock(fd, operation | LOCK_NB) == 0) return true;
-        if (errno != EWOULDBLOCK) return false;
-        ::usleep(10000);
+        const platform::Lock lock = platform::tryLock(file.handle(), exclusive);
+        if (lock != platform::Lock::HELD_ELSEWHERE) return lock == platform::Lock::TAKEN;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
 }
 
 // Writes all of `bytes` at `offset`; false when any of them was not written.
-bool writeAt(int fd, const std::uint8_t* bytes, std::size_t size, std::size_t offset) {
+bool writeAt(const OpenFile& file, const std::uint8_t* bytes, std::size_t size, std::size_t offset) {
     for (std::size_t done = 0; done < size;) {
-        const ssize_t n = ::pwrite(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
+        const std::int64_t n = platform::writeAt(file.handle(), bytes + done, size - done, offset + done);
         if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
     }
@@ -75,25 +72,22 @@ bool writeAt(int fd, const std::uint8_t* bytes, std::size_t size, std::size_t of
 
 }  // namespace
 
-OpenFile::OpenFile(OpenFile&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}
+OpenFile::OpenFile(OpenFile&& other) noexcept : handle_(std::exchange(other.handle_, platform::NO_FILE)) {}
 
 OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
     if (this != &other) {
-        if (descriptor_ >= 0) ::close(descriptor_);
-        descriptor_ = std::exchange(other.descriptor_, -1);
+        if (isOpen()) platform::closeFile(handle_);
+        handle_ = std::exchange(other.handle_, platform::NO_FILE);
     }
     return *this;
 }
 
 OpenFile::~OpenFile() {
-    if (descriptor_ >= 0) ::close(descriptor_);
+    if (isOpen()) platform::closeFile(handle_);
 }
 
 bool OpenFile::sameFileAs(const OpenFile& other) const {
-    struct stat mine {
-    }, theirs{};
-    return ::fstat(descriptor_, &mine) == 0 && ::fstat(other.descriptor_, &theirs) == 0 &&
-           mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
+    return isOpen() && other.isOpen() && platform::sameFile(handle_, other.handle_);
 }
 
 const char* describe(ReadFailure failure) {
@@ -110,18 +104,18 @@ std::string levelFileName(std::int32_t number) { return "level" + std::to_string
 
 FileContents readRegularFile(const std::string& path, std::size_t maxBytes) {
     FileContents contents;
-    struct stat status {};
-    OpenFile file = openRegular(path, O_RDONLY, status, contents.failure);
-    if (file.descriptor() < 0) return contents;
-    if (static_cast<std::uint64_t>(status.st_size) > maxBytes) {
+    std::uint64_t size = 0;
+    OpenFile file = openRegular(path, platform::Access::READ, size, contents.failure);
+    if (!file.isOpen()) return contents;
+    if (size > maxBytes) {
         contents.failure = ReadFailure::TOO_LARGE;
         return contents;
     }
     // So that a trailer is never read half written; a lock held for longer
     // than a write takes is not another game's, and is not waited for.
-    lockWithinASecond(file.descriptor(), LOCK_SH);
-    std::optional<ByteVector> bytes = readAll(file.descriptor(), static_cast<std::size_t>(status.st_size));
-    ::flock(file.descriptor(), LOCK_UN);
+    lockWithinASecond(file, false);
+    std::optional<ByteVector> bytes = readAll(file, static_cast<std::size_t>(size));
+    platform::unlock(file.handle());
     if (!bytes) {
         contents.failure = ReadFailure::CANNOT_READ;
         return contents;
@@ -139,8 +133,7 @@ std::optional<ByteVector> readWholeFile(const std::string& path) {
 
 std::int32_t countLevelFiles() {
     std::int32_t count = 0;
-    while (OpenFile(::open(levelFileName(count + 1).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)).descriptor() >= 0)
-        ++count;
+    while (OpenFile(platform::openExisting(levelFileName(count + 1), platform::Access::READ)).isOpen()) ++count;
     return count;
 }
 
@@ -154,15 +147,15 @@ std::optional<std::int32_t> storedBest(const ByteVector& file) {
 }
 
 void offerScore(const std::string& path, std::int32_t score, const OpenFile& loaded) {
-    struct stat status {};
+    std::uint64_t openedSize = 0;
     ReadFailure failure = ReadFailure::NONE;
-    const OpenFile file = openRegular(path, O_RDWR, status, failure);
-    if (file.descriptor() < 0 || !file.sameFileAs(loaded) || !lockWithinASecond(file.descriptor(), LOCK_EX)) return;
+    const OpenFile file = openRegular(path, platform::Access::READ_WRITE, openedSize, failure);
+    if (!file.isOpen() || !file.sameFileAs(loaded) || !lockWithinASecond(file, true)) return;
     // Looked at again under the lock: another game may have written meanwhile.
-    if (::fstat(file.descriptor(), &status) != 0 || static_cast<std::uint64_t>(status.st_size) > MAX_LEVEL_FILE_BYTES)
-        return;
-    const auto size = static_cast<std::size_t>(status.st_size);
-    const std::optional<ByteVector> bytes = readAll(file.descriptor(), size);
+    const std::optional<std::uint64_t> lockedSize = platform::regularFileSize(file.handle());
+    if (!lockedSize || *lockedSize > MAX_LEVEL_FILE_BYTES) return;
+    const auto size = static_cast<std::size_t>(*lockedSize);
+    const std::optional<ByteVector> bytes = readAll(file, size);
     if (!bytes) return;
     const std::size_t pngEnd = PngDecoder::fileEnd(bytes->data(), size);
     if (pngEnd == 0) return;  // no longer a PNG: not a level of ours to write into
@@ -172,8 +165,8 @@ void offerScore(const std::string& path, std::int32_t score, const OpenFile& loa
         if (score <= *best) return;
         std::uint8_t field[4];
         putLittleEndian(field, static_cast<std::uint32_t>(score));
-        if (!writeAt(file.descriptor(), field, sizeof field, size - 4))
-            writeAt(file.descriptor(), bytes->data() + size - 4, 4, size - 4);  // the old best back, if it can
+        if (!writeAt(file, field, sizeof field, size - 4))
+            writeAt(file, bytes->data() + size - 4, 4, size - 4);  // the old best back, if it can
         return;
     }
     if (size != pngEnd) return;  // something of another program's behind the image: left alone
@@ -181,6 +174,5 @@ void offerScore(const std::string& path, std::int32_t score, const OpenFile& loa
     putLittleEndian(trailer, LEVEL_MAGIC);
     putLittleEndian(trailer + 4, static_cast<std::uint32_t>(score));
     // On a full disk an append may stop part of the way: the stub goes again.
-    if (!writeAt(file.descriptor(), trailer, sizeof trailer, size))
-        static_cast<void>(::ftruncate(file.descriptor(), status.st_size));
+    if (!writeAt(file, trailer, sizeof trailer, size)) platform::resize(file.handle(), size);
 }

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "game/platform_file.h"
 #include "image/byte_vector.h"
 
 inline constexpr std::uint32_t LEVEL_MAGIC = 0x08008135;
@@ -31,24 +32,25 @@ inline constexpr std::size_t TRAILER_SIZE = 8;
 // stored without compression, takes under 9 MiB.
 inline constexpr std::size_t MAX_LEVEL_FILE_BYTES = std::size_t{32} << 20;
 
-// An open file descriptor, closed (and so unlocked) when it goes. While a
-// level is played its file is held open: that names the one file its score
-// may go into, and keeps the file's inode from passing to another file.
+// An open file, closed (and so unlocked) when it goes. While a level is
+// played its file is held open: that names the one file its score may go
+// into, and keeps the file's identity from passing to another file.
 class OpenFile {
 public:
     OpenFile() = default;
-    explicit OpenFile(int descriptor) : descriptor_(descriptor) {}
+    explicit OpenFile(platform::FileHandle handle) : handle_(handle) {}
     OpenFile(OpenFile&& other) noexcept;
     OpenFile& operator=(OpenFile&& other) noexcept;
     ~OpenFile();
 
-    int descriptor() const { return descriptor_; }
+    platform::FileHandle handle() const { return handle_; }
+    bool isOpen() const { return handle_ != platform::NO_FILE; }
 
     // Whether `other` is open on the same file as this.
     bool sameFileAs(const OpenFile& other) const;
 
 private:
-    int descriptor_ = -1;
+    platform::FileHandle handle_ = platform::NO_FILE;
 };
 
 // Why a file was not read.

@@ -1,0 +1,51 @@
+#pragma once
+
+// The file calls beyond the standard runtime that level files need: opens that
+// never wait, file identity, advisory locks, and reads and writes at a
+// position. platform_file_posix.cpp and platform_file_windows.cpp give them,
+// with the same guarantees, for their systems.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// An open file: a descriptor, or the value of a Windows handle. NO_FILE, -1,
+// is none on both.
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle NO_FILE = -1;
+
+enum class Access { READ, READ_WRITE, WRITE };
+
+// Opens the existing file at `path` without waiting on it, as a FIFO would
+// make a plain open wait for a writer, and without handing it to any program
+// this one starts. Links are followed.
+FileHandle openExisting(const std::string& path, Access access);
+
+void closeFile(FileHandle file);
+
+// The size of an open regular file; none for a directory, a device or a pipe.
+std::optional<std::uint64_t> regularFileSize(FileHandle file);
+
+// Whether two open files are one file.
+bool sameFile(FileHandle a, FileHandle b);
+
+enum class Lock { TAKEN, HELD_ELSEWHERE, FAILED };
+
+// Takes a lock on the whole file, shared or exclusive, without waiting. Games
+// that lock before they read or write a level never see each other's half
+// writes.
+Lock tryLock(FileHandle file, bool exclusive);
+void unlock(FileHandle file);
+
+// Reads or writes up to `size` bytes at `offset`: the number done, 0 at the
+// end of the file, or -1 on an error.
+std::int64_t readAt(FileHandle file, std::uint8_t* bytes, std::size_t size, std::uint64_t offset);
+std::int64_t writeAt(FileHandle file, const std::uint8_t* bytes, std::size_t size, std::uint64_t offset);
+
+// Cuts the file, or lengthens it, to `size` bytes.
+bool resize(FileHandle file, std::uint64_t size);
+
+}  // namespace platform
