@@ -1,13 +1,8 @@
 // pngdecode: decodes PNG files (or raw zlib streams) with the game's own
 // decoders and prints one result line per input. See usage() for the format.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +11,7 @@
 #include "image/png_decoder.h"
 #include "image/zlib_stream.h"
 #include "tools/command_line.h"
+#include "tools/output_file.h"
 
 namespace {
 
@@ -50,49 +46,10 @@ void usage(std::FILE* stream) {
         stream);
 }
 
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// A device or a pipe that exists already is written as it is, every write
-// checked: there is no file to replace.
-bool writeInPlace(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    const OpenFile out(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));  // a pipe with no reader fails here
-    return out.descriptor() >= 0 && ::fcntl(out.descriptor(), F_SETFL, 0) == 0 &&
-           writeAll(out.descriptor(), data, size);
-}
-
-// A regular file is written beside its place and renamed into it once every
-// write and the flush to disk have succeeded, so that a failure leaves
-// whatever was there.
-bool writeReplacing(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    std::error_code error;
-    const std::filesystem::path target = std::filesystem::weakly_canonical(path, error);  // through links
-    if (error) return false;
-    struct stat existing {};
-    mode_t mode = ::umask(0);
-    ::umask(mode);
-    mode = ::stat(target.c_str(), &existing) == 0 ? existing.st_mode & 07777 : 0666 & ~mode;
-    std::string temporary = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-    const OpenFile out(::mkstemp(temporary.data()));
-    if (out.descriptor() < 0) return false;
-    const bool written = writeAll(out.descriptor(), data, size) && ::fchmod(out.descriptor(), mode) == 0 &&
-                         ::fsync(out.descriptor()) == 0 && ::rename(temporary.c_str(), target.c_str()) == 0;
-    if (!written) ::unlink(temporary.c_str());
-    return written;
-}
-
 // Writes the decoded bytes to `path` when one is given; returns the exit status so far.
 int writeOutput(const std::optional<std::string>& path, const std::uint8_t* data, std::size_t size) {
     if (!path) return EXIT_ALL_DECODED;
-    struct stat existing {};
-    const bool special = ::stat(path->c_str(), &existing) == 0 && !S_ISREG(existing.st_mode);
-    if (special ? writeInPlace(*path, data, size) : writeReplacing(*path, data, size)) return EXIT_ALL_DECODED;
+    if (writeOutputFile(*path, data, size)) return EXIT_ALL_DECODED;
     std::fprintf(stderr, "pngdecode: cannot write '%s'\n", printableName(*path).c_str());
     return EXIT_USAGE;
 }
@@ -135,14 +92,6 @@ std::optional<Options> parseArguments(int argc, char** argv) {
         return std::nullopt;
     }
     return options;
-}
-
-// Whether the two paths lead to one file, as a hard link or a symbolic one can.
-bool sameFile(const std::string& a, const std::string& b) {
-    struct stat first {
-    }, second{};
-    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
-           first.st_ino == second.st_ino;
 }
 
 // Each prints the result line and returns the input's exit status.
