@@ -28,9 +28,10 @@ FileHandle openExisting(const std::string& path, Access access) {
                                                    : GENERIC_READ | GENERIC_WRITE;
     // Shared in every way, as a POSIX open is: another program may still read,
     // write, rename or delete the file. Opening a pipe or a device never
-    // waits here, and the handle is not inherited.
+    // waits here, and the handle is not inherited. A folder opens too, to be
+    // refused as no regular file rather than as one that cannot be opened.
     const HANDLE file = ::CreateFileA(path.c_str(), rights, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     return reinterpret_cast<FileHandle>(file);  // INVALID_HANDLE_VALUE is NO_FILE
 }
 
