@@ -1,5 +1,5 @@
-# Entry points: `make play`, `make test` and `make bench`. Each installs what is
-# missing first.
+# Entry points: `make play`, `make test`, `make bench` and `make windows`. Each
+# installs what is missing first.
 BUILD      := build
 ASAN_BUILD := build-asan
 PLAY       := $(BUILD)/play
@@ -103,6 +103,25 @@ fuzz:
 	  if [ $$png -ne 0 ] || [ $$zlib -ne 0 ]; then \
 	    tail -n 30 fuzz_png.log fuzz_zlib.log; ls -l findings; exit 1; \
 	  fi
+
+# A zip for Windows players, cross-compiled with mingw-w64: the game, levelcheck
+# and pngdecode, SDL2.dll, the shipped levels and a readme. SDL2 is built once
+# from Debian's source package into build-windows/sdl2/ (a few minutes); the
+# programs link the C++ and thread runtimes in, so SDL2.dll is the one DLL they
+# need beside Windows' own. `make clean` leaves build-windows/ alone, to spare
+# that SDL2 build: remove it by hand.
+WIN_BUILD     := build-windows
+WIN_TOOLCHAIN := $(CURDIR)/cmake/mingw-w64-x86_64.cmake
+WIN_SDL2      := $(CURDIR)/$(WIN_BUILD)/sdl2
+
+.PHONY: windows
+windows:
+	@scripts/install-deps windows
+	@JOBS=$(JOBS) scripts/build-sdl2-windows $(WIN_BUILD)
+	@cmake -S . -B $(WIN_BUILD)/game -DCMAKE_TOOLCHAIN_FILE=$(WIN_TOOLCHAIN) -DCMAKE_PREFIX_PATH=$(WIN_SDL2) \
+		-DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+	@cmake --build $(WIN_BUILD)/game -j $(JOBS) --target kestrivane levelcheck pngdecode
+	@scripts/make-windows-zip $(WIN_BUILD)/kestrivane-windows.zip $(WIN_BUILD)/game $(WIN_SDL2)/bin/SDL2.dll
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
