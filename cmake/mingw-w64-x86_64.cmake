@@ -34,8 +34,8 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
 
-# Release builds are what players get: without symbols the programs and
-# SDL2.dll are less than half the size. The other builds keep them.
+# Release builds are what players get: without symbols the programs shrink
+# to a third or half their size, SDL2.dll by a third. Other builds keep them.
 set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
 set(CMAKE_SHARED_LINKER_FLAGS_RELEASE_INIT "-s")
 set(CMAKE_MODULE_LINKER_FLAGS_RELEASE_INIT "-s")
