@@ -50,8 +50,8 @@ struct Game {
     // P and a lost focus set it in play, P clears it. While it is set nothing
     // advances, nothing is owed for the time, and the frame stays as it was.
     bool paused = false;
-    DrawBatch batch;     // the renderer's; holds nothing between frames
-    OpenFile levelFile;  // the level's file, held open: the only one its score may go into
+    DrawBatch batch;       // the renderer's; holds nothing between frames
+    OpenedFile levelFile;  // the level's file, held open: the only one its score may go into
 
     // Counts the level files and starts the first level behind the title screen.
     // Ends the process with a message when there is no level file, or none that

@@ -10,8 +10,8 @@ namespace {
 
 // Opens `path` without blocking. Only a regular file is kept, and `size` is
 // its length then.
-OpenFile openRegular(const std::string& path, platform::Access access, std::uint64_t& size, ReadFailure& failure) {
-    OpenFile file(platform::openExisting(path, access));
+OpenedFile openRegular(const std::string& path, platform::Access access, std::uint64_t& size, ReadFailure& failure) {
+    OpenedFile file(platform::openExisting(path, access));
     if (!file.isOpen()) {
         failure = ReadFailure::CANNOT_OPEN;
         return file;
@@ -19,7 +19,7 @@ OpenFile openRegular(const std::string& path, platform::Access access, std::uint
     const std::optional<std::uint64_t> regularSize = platform::regularFileSize(file.handle());
     if (!regularSize) {
         failure = ReadFailure::NOT_A_REGULAR_FILE;
-        return OpenFile();
+        return OpenedFile();
     }
     size = *regularSize;
     return file;
@@ -35,7 +35,7 @@ std::uint32_t getLittleEndian(const std::uint8_t* in) {
 
 // The whole of an open file of `size` bytes, or none when it cannot be read or
 // has changed its length.
-std::optional<ByteVector> readAll(const OpenFile& file, std::size_t size) {
+std::optional<ByteVector> readAll(const OpenedFile& file, std::size_t size) {
     ByteVector bytes(size + 1);  // one more, to see a file that has grown
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -51,7 +51,7 @@ std::optional<ByteVector> readAll(const OpenFile& file, std::size_t size) {
 
 // Takes the lock, waiting a second at most: another game holds it for a few
 // milliseconds, and whatever holds it longer must not hang this one.
-bool lockWithinASecond(const OpenFile& file, bool exclusive) {
+bool lockWithinASecond(const OpenedFile& file, bool exclusive) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const platform::Lock lock = platform::tryLock(file.handle(), exclusive);
         if (lock != platform::Lock::HELD_ELSEWHERE) return lock == platform::Lock::TAKEN;
@@ -61,7 +61,7 @@ bool lockWithinASecond(const OpenFile& file, bool exclusive) {
 }
 
 // Writes all of `bytes` at `offset`; false when any of them was not written.
-bool writeAt(const OpenFile& file, const std::uint8_t* bytes, std::size_t size, std::size_t offset) {
+bool writeAt(const OpenedFile& file, const std::uint8_t* bytes, std::size_t size, std::size_t offset) {
     for (std::size_t done = 0; done < size;) {
         const std::int64_t n = platform::writeAt(file.handle(), bytes + done, size - done, offset + done);
         if (n <= 0) return false;
@@ -72,9 +72,9 @@ bool writeAt(const OpenFile& file, const std::uint8_t* bytes, std::size_t size, 
 
 }  // namespace
 
-OpenFile::OpenFile(OpenFile&& other) noexcept : handle_(std::exchange(other.handle_, platform::NO_FILE)) {}
+OpenedFile::OpenedFile(OpenedFile&& other) noexcept : handle_(std::exchange(other.handle_, platform::NO_FILE)) {}
 
-OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
+OpenedFile& OpenedFile::operator=(OpenedFile&& other) noexcept {
     if (this != &other) {
         if (isOpen()) platform::closeFile(handle_);
         handle_ = std::exchange(other.handle_, platform::NO_FILE);
@@ -82,11 +82,11 @@ OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
     return *this;
 }
 
-OpenFile::~OpenFile() {
+OpenedFile::~OpenedFile() {
     if (isOpen()) platform::closeFile(handle_);
 }
 
-bool OpenFile::sameFileAs(const OpenFile& other) const {
+bool OpenedFile::sameFileAs(const OpenedFile& other) const {
     return isOpen() && other.isOpen() && platform::sameFile(handle_, other.handle_);
 }
 
@@ -105,7 +105,7 @@ std::string levelFileName(std::int32_t number) { return "level" + std::to_string
 FileContents readRegularFile(const std::string& path, std::size_t maxBytes) {
     FileContents contents;
     std::uint64_t size = 0;
-    OpenFile file = openRegular(path, platform::Access::READ, size, contents.failure);
+    OpenedFile file = openRegular(path, platform::Access::READ, size, contents.failure);
     if (!file.isOpen()) return contents;
     if (size > maxBytes) {
         contents.failure = ReadFailure::TOO_LARGE;
@@ -133,7 +133,7 @@ std::optional<ByteVector> readWholeFile(const std::string& path) {
 
 std::int32_t countLevelFiles() {
     std::int32_t count = 0;
-    while (OpenFile(platform::openExisting(levelFileName(count + 1), platform::Access::READ)).isOpen()) ++count;
+    while (OpenedFile(platform::openExisting(levelFileName(count + 1), platform::Access::READ)).isOpen()) ++count;
     return count;
 }
 
@@ -146,10 +146,10 @@ std::optional<std::int32_t> storedBest(const ByteVector& file) {
     return trailer.best;
 }
 
-void offerScore(const std::string& path, std::int32_t score, const OpenFile& loaded) {
+void offerScore(const std::string& path, std::int32_t score, const OpenedFile& loaded) {
     std::uint64_t openedSize = 0;
     ReadFailure failure = ReadFailure::NONE;
-    const OpenFile file = openRegular(path, platform::Access::READ_WRITE, openedSize, failure);
+    const OpenedFile file = openRegular(path, platform::Access::READ_WRITE, openedSize, failure);
     if (!file.isOpen() || !file.sameFileAs(loaded) || !lockWithinASecond(file, true)) return;
     // Looked at again under the lock: another game may have written meanwhile.
     const std::optional<std::uint64_t> lockedSize = platform::regularFileSize(file.handle());

@@ -35,19 +35,19 @@ inline constexpr std::size_t MAX_LEVEL_FILE_BYTES = std::size_t{32} << 20;
 // An open file, closed (and so unlocked) when it goes. While a level is
 // played its file is held open: that names the one file its score may go
 // into, and keeps the file's identity from passing to another file.
-class OpenFile {
+class OpenedFile {
 public:
-    OpenFile() = default;
-    explicit OpenFile(platform::FileHandle handle) : handle_(handle) {}
-    OpenFile(OpenFile&& other) noexcept;
-    OpenFile& operator=(OpenFile&& other) noexcept;
-    ~OpenFile();
+    OpenedFile() = default;
+    explicit OpenedFile(platform::FileHandle handle) : handle_(handle) {}
+    OpenedFile(OpenedFile&& other) noexcept;
+    OpenedFile& operator=(OpenedFile&& other) noexcept;
+    ~OpenedFile();
 
     platform::FileHandle handle() const { return handle_; }
     bool isOpen() const { return handle_ != platform::NO_FILE; }
 
     // Whether `other` is open on the same file as this.
-    bool sameFileAs(const OpenFile& other) const;
+    bool sameFileAs(const OpenedFile& other) const;
 
 private:
     platform::FileHandle handle_ = platform::NO_FILE;
@@ -62,7 +62,7 @@ const char* describe(ReadFailure failure);
 // A file read whole and still open, or why it was not read (and `bytes` empty).
 struct FileContents {
     ByteVector bytes;
-    OpenFile file;
+    OpenedFile file;
     ReadFailure failure = ReadFailure::NONE;
 };
 
@@ -86,4 +86,4 @@ std::optional<std::int32_t> storedBest(const ByteVector& file);
 // level that was loaded, held open as `loaded`, while it is still a PNG
 // followed by nothing but a trailer; silent when it cannot be written. A write
 // that fails part of the way leaves the file as it was.
-void offerScore(const std::string& path, std::int32_t score, const OpenFile& loaded);
+void offerScore(const std::string& path, std::int32_t score, const OpenedFile& loaded);

@@ -18,12 +18,12 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
-int descriptorOf(const OpenFile& file) { return static_cast<int>(file.handle()); }
+int descriptorOf(const OpenedFile& file) { return static_cast<int>(file.handle()); }
 
 // Every write checked, on the file as it is: a device or a pipe has no file to replace.
 bool writeInPlace(const std::string& path, const std::uint8_t* data, std::size_t size) {
     // A pipe with no reader fails to open here rather than waiting for one.
-    const OpenFile out(platform::openExisting(path, platform::Access::WRITE));
+    const OpenedFile out(platform::openExisting(path, platform::Access::WRITE));
     return out.isOpen() && ::fcntl(descriptorOf(out), F_SETFL, 0) == 0 && writeAll(descriptorOf(out), data, size);
 }
 
@@ -38,7 +38,7 @@ bool writeReplacing(const std::string& path, const std::uint8_t* data, std::size
     ::umask(mode);
     mode = ::stat(target.c_str(), &existing) == 0 ? existing.st_mode & 07777 : 0666 & ~mode;
     std::string temporary = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-    const OpenFile out(::mkstemp(temporary.data()));
+    const OpenedFile out(::mkstemp(temporary.data()));
     if (!out.isOpen()) return false;
     const bool written = writeAll(descriptorOf(out), data, size) && ::fchmod(descriptorOf(out), mode) == 0 &&
                          ::fsync(descriptorOf(out)) == 0 && ::rename(temporary.c_str(), target.c_str()) == 0;

@@ -192,7 +192,7 @@ TEST(SnakePlacement, FirstRunOfFiveInReadingOrder) {
 }
 
 // The file at `path`, held open as a level start holds it.
-OpenFile loaded(const std::string& path) { return std::move(readRegularFile(path, MAX_LEVEL_FILE_BYTES).file); }
+OpenedFile loaded(const std::string& path) { return std::move(readRegularFile(path, MAX_LEVEL_FILE_BYTES).file); }
 
 TEST_F(GameTest, LevelFilesAndTheirScoreTrailer) {
     const ByteVector png = levelFile({"......"});
@@ -236,7 +236,7 @@ TEST_F(GameTest, AScoreGoesOnlyIntoTheLevelThatWasLoaded) {
                        {"a second trailer", png + trailer(5), true}};
     for (const Case& c : cases) {
         writeFile("level1.png", levelFile({"......"}));
-        const OpenFile level = loaded("level1.png");
+        const OpenedFile level = loaded("level1.png");
         if (!c.sameFile) std::filesystem::remove("level1.png");
         writeFile("level1.png", c.before);
         offerScore("level1.png", 9, level);
@@ -265,7 +265,7 @@ TEST_F(GameTest, AScoreThatCannotBeWrittenWholeLeavesTheFileAsItWas) {
 TEST_F(GameTest, TwoGamesDyingAtOnceAppendOneTrailer) {
     const ByteVector png = levelFile({"......"});
     writeFile("level1.png", png);
-    const OpenFile level = loaded("level1.png");
+    const OpenedFile level = loaded("level1.png");
     const int other = ::open("level1.png", O_WRONLY | O_APPEND);
     ASSERT_EQ(flock(other, LOCK_EX), 0);
     std::thread dying([&] { offerScore("level1.png", 9, level); });
