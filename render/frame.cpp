@@ -8,6 +8,11 @@
 
 #include "render/render.h"
 
+// OpenGL 1.3's switch (ARB_multisample), which Windows' gl.h, stopping at 1.1, lacks.
+#ifndef GL_MULTISAMPLE
+#define GL_MULTISAMPLE 0x809D
+#endif
+
 namespace {
 
 constexpr float WALL_HEIGHT = 32.0f;

@@ -53,8 +53,11 @@ bool writeReplacing(const std::string& path, const std::uint8_t* data, std::size
     if (error) return false;
     std::random_device entropy;
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const std::string temporary =
-            (target.parent_path() / ("." + target.filename().string() + "." + std::to_string(entropy()))).string();
+        std::string name = ".";
+        name += target.filename().string();
+        name += '.';
+        name += std::to_string(entropy());
+        const std::string temporary = (target.parent_path() / name).string();
         Handle out(
             ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!out.isOpen()) {
