@@ -75,12 +75,17 @@ bool writeReplacing(const std::string& path, const std::uint8_t* data, std::size
     return false;
 }
 
+// A device or a pipe; the handle that tells is closed at once, since a file
+// that is open anywhere cannot be replaced.
+bool isSpecial(const std::string& path) {
+    const Handle existing(openToLookAt(path));
+    return existing.isOpen() && ::GetFileType(existing.value) != FILE_TYPE_DISK;
+}
+
 }  // namespace
 
 bool writeOutputFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    const Handle existing(openToLookAt(path));
-    const bool special = existing.isOpen() && ::GetFileType(existing.value) != FILE_TYPE_DISK;
-    return special ? writeInPlace(path, data, size) : writeReplacing(path, data, size);
+    return isSpecial(path) ? writeInPlace(path, data, size) : writeReplacing(path, data, size);
 }
 
 bool sameFile(const std::string& a, const std::string& b) {

@@ -1,0 +1,127 @@
+// The platform files held to what the level files and pngdecode's output rely
+// on, in words both systems share: the same checks run on Linux and, built
+// for Windows, under Wine (make test-windows).
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "game/level_file.h"
+#include "game/platform_file.h"
+#include "tools/output_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class PlatformFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() /
+                  (std::string("kestrivane-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        previous_ = fs::current_path();
+        fs::current_path(folder_);
+    }
+    void TearDown() override {
+        fs::current_path(previous_);
+        fs::remove_all(folder_);
+    }
+
+    static void write(const char* path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+    static std::string read(const char* path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    static std::string deadlyLevel() {
+        std::ifstream in(KESTRIVANE_DEADLY_LEVEL, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+private:
+    fs::path folder_, previous_;
+};
+
+TEST_F(PlatformFile, OpensOnlyWhatExistsAndSizesOnlyRegularFiles) {
+    write("file", "0123456789");
+    fs::create_directory("folder");
+    EXPECT_EQ(platform::openExisting("missing", platform::Access::READ), platform::NO_FILE);
+    const OpenedFile folder(platform::openExisting("folder", platform::Access::READ));
+    EXPECT_TRUE(folder.isOpen() && !platform::regularFileSize(folder.handle()));
+
+    const OpenedFile file(platform::openExisting("file", platform::Access::READ_WRITE));
+    ASSERT_TRUE(file.isOpen());
+    EXPECT_EQ(platform::regularFileSize(file.handle()), 10u);
+    std::uint8_t bytes[4] = {};
+    EXPECT_EQ(platform::readAt(file.handle(), bytes, 4, 8), 2);
+    EXPECT_EQ(std::string(bytes, bytes + 2), "89");
+    EXPECT_EQ(platform::readAt(file.handle(), bytes, 4, 10), 0);
+    EXPECT_EQ(platform::writeAt(file.handle(), reinterpret_cast<const std::uint8_t*>("ab"), 2, 10), 2);
+    EXPECT_TRUE(platform::resize(file.handle(), 11));
+    EXPECT_EQ(read("file"), "0123456789a");
+}
+
+TEST_F(PlatformFile, KnowsOneFileAndLocksAsGamesShareALevel) {
+    write("level", "x");
+    write("other", "x");
+    const auto open = [](const char* path) { return OpenedFile(platform::openExisting(path, platform::Access::READ)); };
+    const OpenedFile first = open("level"), second = open("level"), other = open("other");
+    EXPECT_TRUE(first.sameFileAs(second));
+    EXPECT_FALSE(first.sameFileAs(other));
+    fs::rename("level", "moved");
+    write("level", "x");
+    EXPECT_FALSE(first.sameFileAs(open("level")));
+
+    const OpenedFile third = open("moved");
+    struct Step {
+        const OpenedFile& file;
+        bool exclusive;
+        platform::Lock expected;
+    } const steps[] = {{first, true, platform::Lock::TAKEN},
+                       {second, false, platform::Lock::HELD_ELSEWHERE},
+                       {second, true, platform::Lock::HELD_ELSEWHERE}};
+    for (const Step& step : steps) EXPECT_EQ(platform::tryLock(step.file.handle(), step.exclusive), step.expected);
+    platform::unlock(first.handle());
+    EXPECT_EQ(platform::tryLock(second.handle(), false), platform::Lock::TAKEN);
+    EXPECT_EQ(platform::tryLock(third.handle(), false), platform::Lock::TAKEN);
+    EXPECT_EQ(platform::tryLock(first.handle(), true), platform::Lock::HELD_ELSEWHERE);
+}
+
+// The score goes into the level that was loaded, through the Windows calls too,
+// and not into a file that took its name, nor past another's lock.
+TEST_F(PlatformFile, AScoreGoesIntoTheLoadedLevelOnly) {
+    const std::string level = deadlyLevel();
+    write("level1.png", level);
+    FileContents loaded = readRegularFile("level1.png", MAX_LEVEL_FILE_BYTES);
+    ASSERT_EQ(loaded.failure, ReadFailure::NONE);
+    offerScore("level1.png", 9, loaded.file);
+    EXPECT_EQ(read("level1.png").size(), level.size() + TRAILER_SIZE);
+
+    const OpenedFile holder(platform::openExisting("level1.png", platform::Access::READ));
+    ASSERT_EQ(platform::tryLock(holder.handle(), true), platform::Lock::TAKEN);
+    offerScore("level1.png", 99, loaded.file);  // gives up within a second
+    platform::unlock(holder.handle());
+    EXPECT_EQ(storedBest(readRegularFile("level1.png", MAX_LEVEL_FILE_BYTES).bytes), 9);
+
+    fs::rename("level1.png", "played.png");
+    write("level1.png", level);
+    offerScore("level1.png", 99, loaded.file);
+    EXPECT_EQ(read("level1.png"), level);
+}
+
+TEST_F(PlatformFile, OutputReplacesAFileWholeAndKnowsItsLinks) {
+    write("out", "old");
+    EXPECT_TRUE(writeOutputFile("out", reinterpret_cast<const std::uint8_t*>("new bytes"), 9));
+    EXPECT_EQ(read("out"), "new bytes");
+    EXPECT_FALSE(writeOutputFile("missing/out", reinterpret_cast<const std::uint8_t*>("x"), 1));
+    EXPECT_TRUE(sameFile("out", "./out"));
+    write("another", "x");
+    EXPECT_FALSE(sameFile("out", "another"));
+    EXPECT_FALSE(sameFile("out", "missing"));
+    EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 2);  // no temporary left
+}
+
+}  // namespace
