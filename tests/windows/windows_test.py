@@ -116,8 +116,9 @@ class Game:
                                         stderr=subprocess.PIPE)
 
     def window(self):
-        found = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", WINDOW_NAME],
-                               capture_output=True, timeout=60).stdout.split()
+        # This process's window, not one that a game before it is still taking down.
+        found = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--pid", str(self.process.pid),
+                                "--name", WINDOW_NAME], capture_output=True, timeout=60).stdout.split()
         if not found:
             return None
         window = found[0].decode()
