@@ -42,7 +42,7 @@ struct UnsetAllocator : std::allocator<T> {
     }
     void deallocate(T* p, std::size_t n) noexcept {
         if (n < LARGE_PAGE_BYTES / sizeof(T)) return std::allocator<T>::deallocate(p, n);
-        ::operator delete (p, n * sizeof(T), std::align_val_t{LARGE_PAGE_BYTES});
+        ::operator delete (p, std::align_val_t{LARGE_PAGE_BYTES});
     }
 
     template <class U>
