@@ -318,9 +318,10 @@ TEST(Loading, FillsEveryCellAndEmptiesTheGridOnFailure) {
     huge[16 + 2] = huge[20 + 2] = 0x10;  // 4097 x 4097
     EXPECT_EQ(level.build(huge.data(), huge.size()), LEVEL_TOO_LARGE);
     EXPECT_EQ(level.build(huge.data(), 20), PNG_INPUT_TOO_SHORT);
-    for (const auto& [art, code] : {std::pair{Art{std::string(MAX_LEVEL_SIDE, '.')}, 0u},
-                                    std::pair{Art{std::string(MAX_LEVEL_SIDE + 1, '.')}, LEVEL_TOO_LARGE},
-                                    std::pair{Art(MAX_LEVEL_SIDE + 1, "."), LEVEL_TOO_LARGE}}) {
+    for (const auto& [art, code] :
+         {std::pair{Art{std::string(MAX_LEVEL_SIDE, '.')}, 0u},
+          std::pair{Art{std::string(MAX_LEVEL_SIDE + 1, '.')}, LEVEL_TOO_LARGE},
+          std::pair{Art(MAX_LEVEL_SIDE, "."), 0u}, std::pair{Art(MAX_LEVEL_SIDE + 1, "."), LEVEL_TOO_LARGE}}) {
         const ByteVector png = levelFile(art);
         EXPECT_EQ(level.build(png.data(), png.size()), code) << art.size();
     }
