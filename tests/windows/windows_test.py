@@ -215,7 +215,7 @@ def main(argv):
         broken_names = malformed_files(broken)
         suite = os.path.join(TESTS, "pngsuite")
         suite_names = sorted(n for n in os.listdir(suite) if n.endswith(".png"))
-        levels = os.path.join(package)
+        levels = package
         level_names = sorted(n for n in os.listdir(package) if n.startswith("level") and n.endswith(".png"))
         check("the package holds the shipped levels", sorted(n for n in os.listdir(os.path.join(SOURCE, "levels"))),
               level_names)
