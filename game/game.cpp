@@ -68,13 +68,13 @@ std::uint32_t Game::advance() {
     lastTicks = readTicks();  // the time between these two readings goes to no frame
     if (onTitle || paused) return sinceStart;
 
-    snake.elapsed += delta;
+    snake.credit(delta);
     if (snake.elapsed >= snake.stepInterval && !snake.step(nextHeading, level)) {
         saveScore();
         if (!startLevel()) failStart(NO_PLAYABLE_LEVEL_MESSAGE);
         // The dead snake's frame time goes to the new one; the square ahead of a
         // fresh snake is always open, so this step cannot kill.
-        snake.elapsed += delta;
+        snake.credit(delta);
         if (snake.elapsed >= snake.stepInterval) snake.step(nextHeading, level);
     }
     level.fade(delta);

@@ -24,6 +24,11 @@ void Snake::reset(std::int32_t x, std::int32_t y, std::int32_t capacity) {
     stepInterval = STEP_INTERVAL;
 }
 
+void Snake::credit(std::uint32_t milliseconds) {
+    const std::uint32_t bound = MAX_OWED_STEPS * stepInterval;
+    elapsed = std::min(elapsed + std::min(milliseconds, bound), bound);  // neither sum can wrap around
+}
+
 void Snake::clear() {
     std::vector<Segment>().swap(body);
     length = 0;

@@ -18,6 +18,12 @@ inline constexpr Heading HEADING_DOWN = 3;
 inline constexpr std::int32_t START_LENGTH = 4;
 inline constexpr std::int32_t SIGHT_RANGE = 15;     // cells
 inline constexpr std::uint32_t STEP_INTERVAL = 50;  // milliseconds
+// The most steps the snake may owe. A stalled game (a suspended process, a
+// window held by its title bar, a run of slow frames) would otherwise owe a
+// step for every 50 ms it stood and pay them out one a frame, racing the snake
+// into a wall faster than any player can react; four steps, 200 ms, still
+// absorb the slow frames of a busy machine without slowing play.
+inline constexpr std::uint32_t MAX_OWED_STEPS = 4;
 
 // A square; it may lie outside the grid when the level's border is open.
 struct Segment {
@@ -49,6 +55,10 @@ struct Snake {
     // A new body of `capacity` segments and a snake of four on row y, tail at
     // (x, y), heading right.
     void reset(std::int32_t x, std::int32_t y, std::int32_t capacity);
+
+    // Credits a frame's milliseconds toward the next step; what would take the
+    // debt past MAX_OWED_STEPS intervals is forgotten.
+    void credit(std::uint32_t milliseconds);
 
     // One step toward `heading`; false when it killed the snake.
     bool step(Heading toward, Level& level);

@@ -103,11 +103,12 @@ TEST_F(GameTest, FramesCreditTheirTimeAndStepAtMostOnce) {
         std::uint32_t elapsed, sinceStart;
         std::int32_t visibility;
     } const cases[] = {
-        {{1000, 5000, 9000, 9030}, "ttto", 3, 30, 8030, 970},         // the title freezes the snake, not the clock
-        {{1000, 1120}, "oo", 4, 70, 120, 880},                        // one step, the rest kept
-        {{1000, 1120, 1121}, "ooo", 5, 21, 121, 879},                 // a short frame steps on what was kept
-        {{0xFFFFFFF0u, 0x20}, "oo", 3, 48, 48, 952},                  // across the clock's wrap-around
-        {{1000, 1030, 1100, 9000, 9010}, "ooppo", 3, 40, 8010, 960},  // a pause: nothing fades, nothing owed
+        {{1000, 5000, 9000, 9030}, "ttto", 3, 30, 8030, 970},             // the title freezes the snake, not the clock
+        {{1000, 1120}, "oo", 4, 70, 120, 880},                            // one step, the rest kept
+        {{1000, 1120, 1121}, "ooo", 5, 21, 121, 879},                     // a short frame steps on what was kept
+        {{0xFFFFFFF0u, 0x20}, "oo", 3, 48, 48, 952},                      // across the clock's wrap-around
+        {{1000, 1030, 1100, 9000, 9010}, "ooppo", 3, 40, 8010, 960},      // a pause: nothing fades, nothing owed
+        {{1000, 7000, 7001, 7002, 7003, 7004}, "oooooo", 7, 4, 6004, 0},  // a stall: four steps owed at most
     };
     writeFile("level1.png", levelFile({"..............................."}));
     for (const Case& c : cases) {
