@@ -170,6 +170,9 @@ void offerScore(const std::string& path, std::int32_t score, const OpenedFile& l
         return;
     }
     if (size != pngEnd) return;  // something of another program's behind the image: left alone
+    // A trailer that took the file past the largest one read would make the
+    // level unplayable for good: the score is given up instead.
+    if (size + TRAILER_SIZE > MAX_LEVEL_FILE_BYTES) return;
     std::uint8_t trailer[TRAILER_SIZE];
     putLittleEndian(trailer, LEVEL_MAGIC);
     putLittleEndian(trailer + 4, static_cast<std::uint32_t>(score));

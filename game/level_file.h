@@ -84,6 +84,7 @@ std::optional<std::int32_t> storedBest(const ByteVector& file);
 // Offers `score` to the trailer of the file at `path`: appended when there is
 // none (whatever the score), overwritten only by a higher score. Only into the
 // level that was loaded, held open as `loaded`, while it is still a PNG
-// followed by nothing but a trailer; silent when it cannot be written. A write
-// that fails part of the way leaves the file as it was.
+// followed by nothing but a trailer, and never past MAX_LEVEL_FILE_BYTES;
+// silent when it cannot be written. A write that fails part of the way leaves
+// the file as it was.
 void offerScore(const std::string& path, std::int32_t score, const OpenedFile& loaded);

@@ -261,6 +261,41 @@ TEST_F(GameTest, AScoreThatCannotBeWrittenWholeLeavesTheFileAsItWas) {
     EXPECT_EQ(fileBytes("level1.png"), png);
 }
 
+// A level padded to `size` bytes by a private chunk before its end.
+ByteVector levelOfSize(std::size_t size) {
+    ByteVector png = levelFile({"......"});
+    const std::size_t length = size - png.size() - 12;
+    ByteVector chunk = {std::uint8_t(length >> 24),
+                        std::uint8_t(length >> 16),
+                        std::uint8_t(length >> 8),
+                        std::uint8_t(length),
+                        'p',
+                        'r',
+                        'V',
+                        't'};
+    chunk.resize(chunk.size() + length + 4);  // zeros, and a checksum that the trailer's writer never looks at
+    png.insert(png.end() - 12, chunk.begin(), chunk.end());
+    return png;
+}
+
+// A score never takes a level past the largest file read, which would refuse
+// it for good: an append that would is given up, an overwrite is not.
+TEST_F(GameTest, AScoreKeepsTheLevelWithinTheLargestFileRead) {
+    struct Case {
+        std::size_t size;
+        std::size_t after;
+    } const cases[] = {{MAX_LEVEL_FILE_BYTES - TRAILER_SIZE, MAX_LEVEL_FILE_BYTES},
+                       {MAX_LEVEL_FILE_BYTES - TRAILER_SIZE + 1, MAX_LEVEL_FILE_BYTES - TRAILER_SIZE + 1}};
+    for (const Case& c : cases) {
+        writeFile("level1.png", levelOfSize(c.size));
+        offerScore("level1.png", 3, loaded("level1.png"));
+        offerScore("level1.png", 4, loaded("level1.png"));
+        const FileContents after = readRegularFile("level1.png", MAX_LEVEL_FILE_BYTES);
+        EXPECT_EQ(after.bytes.size(), c.after) << c.size;
+        EXPECT_EQ(storedBest(after.bytes), c.after == c.size ? std::nullopt : std::optional(4)) << c.size;
+    }
+}
+
 // Two games dying on one level at once: the second waits for the first's lock
 // and then finds its trailer, so the file gains one.
 TEST_F(GameTest, TwoGamesDyingAtOnceAppendOneTrailer) {
