@@ -34,7 +34,8 @@ void Game::startGame() {
 }
 
 bool Game::startLevel() {
-    std::vector<bool> refused(static_cast<std::size_t>(levelCount) + 1);
+    // Bytes, not bools: the standard library checks indices into these in a checked build.
+    std::vector<std::uint8_t> refused(static_cast<std::size_t>(levelCount) + 1);
     std::int32_t refusedCount = 0;
     while (refusedCount < levelCount) {
         levelNumber = std::min(1 + scaleDraw(gameRandom.draw(), levelCount), levelCount);
@@ -46,7 +47,7 @@ bool Game::startLevel() {
             level.build(file.bytes.data(), file.bytes.size()) == 0 ? level.snakeTail() : std::nullopt;
         if (!tail) {
             if (!refused[levelNumber]) ++refusedCount;
-            refused[levelNumber] = true;
+            refused[levelNumber] = 1;
             continue;
         }
         level.resetFood();
