@@ -32,3 +32,12 @@ inline std::string printableName(const std::string& name) {
 inline bool isOption(const std::string& arg) { return arg.size() > 1 && arg[0] == '-'; }
 
 inline bool isHelp(const std::string& arg) { return arg == "-h" || arg == "--help"; }
+
+// `status`, or 2 when standard output was not written whole (a full disk, a
+// closed descriptor): a script that trusts the status must not take lost
+// lines for lines that came.
+inline int checkedExit(const char* tool, int status) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+    std::fprintf(stderr, "%s: cannot write standard output\n", tool);
+    return 2;
+}

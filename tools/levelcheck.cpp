@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
             onlyFiles = true;
         } else if (isHelp(arg)) {
             usage(stdout);
-            return EXIT_ALL_PLAYABLE;
+            return checkedExit("levelcheck", EXIT_ALL_PLAYABLE);
         } else {
             std::fprintf(stderr, "levelcheck: unknown option '%s'\n", printableName(arg).c_str());
             usage(stderr);
@@ -123,5 +123,5 @@ int main(int argc, char** argv) {
     for (const std::string& file : files) {
         if (!check(file)) status = EXIT_SOME_REFUSED;
     }
-    return status;
+    return checkedExit("levelcheck", status);
 }

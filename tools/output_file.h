@@ -9,8 +9,14 @@
 #include <cstdint>
 #include <string>
 
-// Writes `size` bytes to `path`; false when they could not all be written.
-bool writeOutputFile(const std::string& path, const std::uint8_t* data, std::size_t size);
+// Writes `size` bytes to `path`. Returns null when they were all written,
+// otherwise why not. A read-only file is not replaced, and a link that leads
+// to no file is not written through: both are refused, as cp refuses them.
+const char* writeOutputFile(const std::string& path, const std::uint8_t* data, std::size_t size);
+
+inline constexpr const char* CANNOT_WRITE = "writing failed";
+inline constexpr const char* READ_ONLY = "it is read-only";
+inline constexpr const char* LINK_TO_NOTHING = "it is a link to no file";
 
 // Whether the two paths lead to one existing file, as a hard link or a symbolic one can.
 bool sameFile(const std::string& a, const std::string& b);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "game/level_file.h"
 #include "tools/output_file.h"
@@ -21,34 +22,58 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
 int descriptorOf(const OpenedFile& file) { return static_cast<int>(file.handle()); }
 
 // Every write checked, on the file as it is: a device or a pipe has no file to replace.
-bool writeInPlace(const std::string& path, const std::uint8_t* data, std::size_t size) {
+const char* writeInPlace(const std::string& path, const std::uint8_t* data, std::size_t size) {
     // A pipe with no reader fails to open here rather than waiting for one.
     const OpenedFile out(platform::openExisting(path, platform::Access::WRITE));
-    return out.isOpen() && ::fcntl(descriptorOf(out), F_SETFL, 0) == 0 && writeAll(descriptorOf(out), data, size);
+    const bool written =
+        out.isOpen() && ::fcntl(descriptorOf(out), F_SETFL, 0) == 0 && writeAll(descriptorOf(out), data, size);
+    return written ? nullptr : CANNOT_WRITE;
+}
+
+// The file that a write to `path` replaces, through any links, or the place of
+// a new one; null when `path` is a link that leads to no file.
+std::optional<std::filesystem::path> replacedFile(const std::string& path) {
+    std::error_code error;
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        std::filesystem::path target = std::filesystem::canonical(path, error);
+        return error ? std::nullopt : std::optional(target);
+    }
+    // The folder resolved, the name kept: it may name no file yet.
+    const std::filesystem::path name(path);
+    const std::filesystem::path folder =
+        std::filesystem::canonical(name.has_parent_path() ? name.parent_path() : ".", error);
+    if (error) return name;  // the temporary file cannot be made there either
+    return folder / name.filename();
 }
 
 // Written beside its place and renamed into it once every write and the flush
 // to disk have succeeded.
-bool writeReplacing(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    std::error_code error;
-    const std::filesystem::path target = std::filesystem::weakly_canonical(path, error);  // through links
-    if (error) return false;
+const char* writeReplacing(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    const std::optional<std::filesystem::path> target = replacedFile(path);
+    if (!target) return LINK_TO_NOTHING;
     struct stat existing {};
     mode_t mode = ::umask(0);
     ::umask(mode);
-    mode = ::stat(target.c_str(), &existing) == 0 ? existing.st_mode & 07777 : 0666 & ~mode;
-    std::string temporary = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    mode = 0666 & ~mode;
+    if (::stat(target->c_str(), &existing) == 0) {
+        // Root may write anything: a file that no one may write is read-only for it too.
+        if ((existing.st_mode & 0222) == 0 || ::access(target->c_str(), W_OK) != 0) return READ_ONLY;
+        mode = existing.st_mode & 07777;
+    }
+    // A name of its own that fits wherever the output's own name fits.
+    std::string temporary = (target->parent_path() / ".pngdecode.XXXXXX").string();
     const OpenedFile out(::mkstemp(temporary.data()));
-    if (!out.isOpen()) return false;
+    if (!out.isOpen()) return CANNOT_WRITE;
     const bool written = writeAll(descriptorOf(out), data, size) && ::fchmod(descriptorOf(out), mode) == 0 &&
-                         ::fsync(descriptorOf(out)) == 0 && ::rename(temporary.c_str(), target.c_str()) == 0;
+                         ::fsync(descriptorOf(out)) == 0 && ::rename(temporary.c_str(), target->c_str()) == 0;
     if (!written) ::unlink(temporary.c_str());
-    return written;
+    return written ? nullptr : CANNOT_WRITE;
 }
 
 }  // namespace
 
-bool writeOutputFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+const char* writeOutputFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
     struct stat existing {};
     const bool special = ::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode);
     return special ? writeInPlace(path, data, size) : writeReplacing(path, data, size);

@@ -39,40 +39,39 @@ bool writeAll(HANDLE file, const std::uint8_t* data, std::size_t size) {
 }
 
 // Every write checked, on the file as it is: a device or a pipe has no file to replace.
-bool writeInPlace(const std::string& path, const std::uint8_t* data, std::size_t size) {
+const char* writeInPlace(const std::string& path, const std::uint8_t* data, std::size_t size) {
     const Handle out(
         ::CreateFileA(path.c_str(), GENERIC_WRITE, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return out.isOpen() && writeAll(out.value, data, size);
+    return out.isOpen() && writeAll(out.value, data, size) ? nullptr : CANNOT_WRITE;
 }
 
 // Written beside its place under a name no other file has, and moved into it
 // once every write and the flush to disk have succeeded.
-bool writeReplacing(const std::string& path, const std::uint8_t* data, std::size_t size) {
+const char* writeReplacing(const std::string& path, const std::uint8_t* data, std::size_t size) {
     std::error_code error;
     const std::filesystem::path target = std::filesystem::weakly_canonical(path, error);
-    if (error) return false;
+    if (error) return CANNOT_WRITE;
+    const DWORD attributes = ::GetFileAttributesA(target.string().c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return READ_ONLY;
     std::random_device entropy;
     for (int attempt = 0; attempt < 16; ++attempt) {
-        std::string name = ".";
-        name += target.filename().string();
-        name += '.';
-        name += std::to_string(entropy());
-        const std::string temporary = (target.parent_path() / name).string();
+        // A name of its own that fits wherever the output's own name fits.
+        const std::string temporary = (target.parent_path() / (".pngdecode." + std::to_string(entropy()))).string();
         Handle out(
             ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!out.isOpen()) {
             if (::GetLastError() == ERROR_FILE_EXISTS) continue;
-            return false;
+            return CANNOT_WRITE;
         }
         const bool written = writeAll(out.value, data, size) && ::FlushFileBuffers(out.value);
         ::CloseHandle(std::exchange(out.value, INVALID_HANDLE_VALUE));
         if (written && ::MoveFileExA(temporary.c_str(), target.string().c_str(),
                                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            return true;
+            return nullptr;
         ::DeleteFileA(temporary.c_str());
-        return false;
+        return CANNOT_WRITE;
     }
-    return false;
+    return CANNOT_WRITE;
 }
 
 // A device or a pipe; the handle that tells is closed at once, since a file
@@ -84,7 +83,7 @@ bool isSpecial(const std::string& path) {
 
 }  // namespace
 
-bool writeOutputFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+const char* writeOutputFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
     return isSpecial(path) ? writeInPlace(path, data, size) : writeReplacing(path, data, size);
 }
 

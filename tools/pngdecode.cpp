@@ -46,12 +46,19 @@ void usage(std::FILE* stream) {
         stream);
 }
 
-// Writes the decoded bytes to `path` when one is given; returns the exit status so far.
-int writeOutput(const std::optional<std::string>& path, const std::uint8_t* data, std::size_t size) {
-    if (!path) return EXIT_ALL_DECODED;
-    if (writeOutputFile(*path, data, size)) return EXIT_ALL_DECODED;
-    std::fprintf(stderr, "pngdecode: cannot write '%s'\n", printableName(*path).c_str());
-    return EXIT_USAGE;
+// Writes the decoded bytes to `path` when one is given, then prints the
+// input's "ok" line; returns the exit status so far. No line is printed for
+// an output that was not written.
+int writeOutput(const std::optional<std::string>& path, const std::uint8_t* data, std::size_t size,
+                const std::string& okLine) {
+    if (path) {
+        if (const char* failure = writeOutputFile(*path, data, size)) {
+            std::fprintf(stderr, "pngdecode: cannot write '%s': %s\n", printableName(*path).c_str(), failure);
+            return EXIT_USAGE;
+        }
+    }
+    std::printf("%s\n", okLine.c_str());
+    return EXIT_ALL_DECODED;
 }
 
 struct Options {
@@ -106,8 +113,7 @@ int decodeZlib(const std::string& name, const ByteVector& input, const std::opti
         std::printf("%s: too large\n", name.c_str());
         return EXIT_DECODE_FAILED;
     }
-    std::printf("%s: ok %zu\n", name.c_str(), decoded.size());
-    return writeOutput(out, decoded.data(), decoded.size());
+    return writeOutput(out, decoded.data(), decoded.size(), name + ": ok " + std::to_string(decoded.size()));
 }
 
 int decodePng(const std::string& name, const ByteVector& input, const std::optional<std::string>& out) {
@@ -118,8 +124,8 @@ int decodePng(const std::string& name, const ByteVector& input, const std::optio
         std::printf("%s: error %u\n", name.c_str(), info.error);
         return EXIT_DECODE_FAILED;
     }
-    std::printf("%s: ok %u %u\n", name.c_str(), info.width, info.height);
-    return writeOutput(out, pixels.data(), pixels.size());
+    return writeOutput(out, pixels.data(), pixels.size(),
+                       name + ": ok " + std::to_string(info.width) + " " + std::to_string(info.height));
 }
 
 }  // namespace
@@ -132,7 +138,7 @@ int main(int argc, char** argv) {
     }
     if (options->help) {
         usage(stdout);
-        return EXIT_ALL_DECODED;
+        return checkedExit("pngdecode", EXIT_ALL_DECODED);
     }
     if (options->out && sameFile(*options->out, options->inputs[0])) {
         std::fprintf(stderr, "pngdecode: --out '%s' is the INPUT itself\n", printableName(*options->out).c_str());
@@ -152,5 +158,5 @@ int main(int argc, char** argv) {
                                         : decodePng(name, input.bytes, options->out);
         status = std::max(status, inputStatus);
     }
-    return status;
+    return checkedExit("pngdecode", status);
 }

@@ -113,13 +113,19 @@ TEST_F(PlatformFile, AScoreGoesIntoTheLoadedLevelOnly) {
 }
 
 TEST_F(PlatformFile, OutputReplacesAFileWholeAndKnowsItsLinks) {
+    const auto bytes = [](const char* text) { return reinterpret_cast<const std::uint8_t*>(text); };
     write("out", "old");
-    EXPECT_TRUE(writeOutputFile("out", reinterpret_cast<const std::uint8_t*>("new bytes"), 9));
+    EXPECT_EQ(writeOutputFile("out", bytes("new bytes"), 9), nullptr);
     EXPECT_EQ(read("out"), "new bytes");
-    EXPECT_FALSE(writeOutputFile("missing/out", reinterpret_cast<const std::uint8_t*>("x"), 1));
+    EXPECT_EQ(writeOutputFile("missing/out", bytes("x"), 1), CANNOT_WRITE);
+    write("read-only", "old");
+    fs::permissions("read-only", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    EXPECT_EQ(writeOutputFile("read-only", bytes("new"), 3), READ_ONLY);
+    EXPECT_EQ(read("read-only"), "old");
+    fs::permissions("read-only", fs::perms::owner_write, fs::perm_options::add);  // so that it can go
     EXPECT_TRUE(sameFile("out", "./out"));
-    write("another", "x");
-    EXPECT_FALSE(sameFile("out", "another"));
+    EXPECT_FALSE(sameFile("out", "read-only"));
     EXPECT_FALSE(sameFile("out", "missing"));
     EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 2);  // no temporary left
 }

@@ -35,6 +35,8 @@ check "refusals" "$suite/basn6a08.png: refused: 32 x 32, 416 open, 608 walls, no
 "$tool" >/dev/null 2>&1
 check "no file is a usage error" "2" "$?"
 check "-h is help wherever it stands" "0" "$("$tool" -h x >/dev/null; echo $?)"
+check "lines lost to a full disk are no success" "2" "$("$tool" "$work/open.png" 2>/dev/null >/dev/full; echo $?)"
+check "nor lines lost to a closed output" "2" "$("$tool" "$work/open.png" 2>/dev/null >&-; echo $?)"
 
 cp "$suite/basn0g01.png" "$work/wide.png"
 printf '\000\000\004\001' | dd of="$work/wide.png" bs=1 seek=16 conv=notrunc 2>/dev/null # 1025 wide

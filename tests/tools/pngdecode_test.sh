@@ -27,11 +27,24 @@ check "no input" "2" "$?"
 # Hostile and unlucky outputs and inputs: nothing is lost, nothing blocks.
 cp "$work/ok.png" "$work/keep.png"
 ln "$work/ok.png" "$work/hard.png"
-for out in "$work/ok.png" "$work/hard.png" /dev/full ""; do
-    "$tool" --out "$out" "$work/ok.png" >/dev/null 2>&1
-    check "--out '$out' fails" "2" "$?"
+ln -s "$work/elsewhere.raw" "$work/dangling.raw"
+cp "$work/ok.png" "$work/read-only.raw"
+chmod 0444 "$work/read-only.raw"
+for out in "$work/ok.png" "$work/hard.png" /dev/full "" "$work/dangling.raw" "$work/read-only.raw"; do
+    lines=$("$tool" --out "$out" "$work/ok.png" 2>/dev/null)
+    check "--out '$out' fails, with no ok line" "2|" "$?|$lines"
 done
 check "the input survives" "0" "$(cmp -s "$work/ok.png" "$work/keep.png"; echo $?)"
+check "a read-only file survives" "0" "$(cmp -s "$work/read-only.raw" "$work/keep.png"; echo $?)"
+check "a link to no file is not written through" "yes|no" \
+    "$([ -L "$work/dangling.raw" ] && echo yes)|$([ -e "$work/elsewhere.raw" ] && echo yes || echo no)"
+long=$(printf '%0255d' 0) # the longest name a file may have here
+"$tool" --out "$work/$long" "$work/ok.png" >/dev/null
+check "--out to the longest name" "0|4096" "$?|$(wc -c <"$work/$long" | tr -d ' ')"
+for out in /dev/full closed; do # lines lost are no success
+    if [ "$out" = closed ]; then "$tool" "$work/ok.png" >&- 2>/dev/null; else "$tool" "$work/ok.png" >"$out" 2>/dev/null; fi
+    check "standard output $out" "2" "$?"
+done
 mkfifo "$work/fifo.png"
 for input in /dev/zero "$work/fifo.png"; do
     timeout 10 "$tool" "$input" >/dev/null 2>&1
