@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -19,9 +20,10 @@ namespace fs = std::filesystem;
 class PlatformFile : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Named for the test and the moment, as other runs of these tests may share the machine.
         folder_ = fs::temp_directory_path() /
-                  (std::string("kestrivane-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
+                  (std::string("kestrivane-") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" +
+                   std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
         fs::create_directories(folder_);
         previous_ = fs::current_path();
         fs::current_path(folder_);
@@ -34,10 +36,6 @@ protected:
     static void write(const char* path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
     static std::string read(const char* path) {
         std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-    static std::string deadlyLevel() {
-        std::ifstream in(KESTRIVANE_DEADLY_LEVEL, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
     }
 
@@ -76,14 +74,9 @@ TEST_F(PlatformFile, KnowsOneFileAndLocksAsGamesShareALevel) {
     EXPECT_FALSE(first.sameFileAs(open("level")));
 
     const OpenedFile third = open("moved");
-    struct Step {
-        const OpenedFile& file;
-        bool exclusive;
-        platform::Lock expected;
-    } const steps[] = {{first, true, platform::Lock::TAKEN},
-                       {second, false, platform::Lock::HELD_ELSEWHERE},
-                       {second, true, platform::Lock::HELD_ELSEWHERE}};
-    for (const Step& step : steps) EXPECT_EQ(platform::tryLock(step.file.handle(), step.exclusive), step.expected);
+    EXPECT_EQ(platform::tryLock(first.handle(), true), platform::Lock::TAKEN);
+    EXPECT_EQ(platform::tryLock(second.handle(), false), platform::Lock::HELD_ELSEWHERE);
+    EXPECT_EQ(platform::tryLock(second.handle(), true), platform::Lock::HELD_ELSEWHERE);
     platform::unlock(first.handle());
     EXPECT_EQ(platform::tryLock(second.handle(), false), platform::Lock::TAKEN);
     EXPECT_EQ(platform::tryLock(third.handle(), false), platform::Lock::TAKEN);
@@ -93,7 +86,7 @@ TEST_F(PlatformFile, KnowsOneFileAndLocksAsGamesShareALevel) {
 // The score goes into the level that was loaded, through the Windows calls too,
 // and not into a file that took its name, nor past another's lock.
 TEST_F(PlatformFile, AScoreGoesIntoTheLoadedLevelOnly) {
-    const std::string level = deadlyLevel();
+    const std::string level = read(KESTRIVANE_DEADLY_LEVEL);
     write("level1.png", level);
     FileContents loaded = readRegularFile("level1.png", MAX_LEVEL_FILE_BYTES);
     ASSERT_EQ(loaded.failure, ReadFailure::NONE);
@@ -117,11 +110,11 @@ TEST_F(PlatformFile, OutputReplacesAFileWholeAndKnowsItsLinks) {
     write("out", "old");
     EXPECT_EQ(writeOutputFile("out", bytes("new bytes"), 9), nullptr);
     EXPECT_EQ(read("out"), "new bytes");
-    EXPECT_EQ(writeOutputFile("missing/out", bytes("x"), 1), CANNOT_WRITE);
+    EXPECT_STREQ(writeOutputFile("missing/out", bytes("x"), 1), CANNOT_WRITE);
     write("read-only", "old");
     fs::permissions("read-only", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
-    EXPECT_EQ(writeOutputFile("read-only", bytes("new"), 3), READ_ONLY);
+    EXPECT_STREQ(writeOutputFile("read-only", bytes("new"), 3), READ_ONLY);
     EXPECT_EQ(read("read-only"), "old");
     fs::permissions("read-only", fs::perms::owner_write, fs::perm_options::add);  // so that it can go
     EXPECT_TRUE(sameFile("out", "./out"));

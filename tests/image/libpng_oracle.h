@@ -1,12 +1,12 @@
 #pragma once
 
-// libpng as an independent oracle for the tests: it decodes PNG files, and
-// writes the game tests' levels.
+// libpng and zlib as independent oracles for the tests: libpng decodes PNG
+// files and writes the game tests' levels, zlib compresses.
 
 #include <png.h>
+#include <zlib.h>
 
 #include <cstdio>
-#include <vector>
 
 #include "image/byte_vector.h"
 
@@ -15,24 +15,15 @@ inline ByteVector decodeWithLibpng(const ByteVector& file) {
     std::FILE* in = fmemopen(const_cast<std::uint8_t*>(file.data()), file.size(), "rb");
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
-    ByteVector rgba;
+    ByteVector rgba;  // stays empty when libpng refuses the file
     if (setjmp(png_jmpbuf(png)) == 0) {
         png_init_io(png, in);
         png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
-        png_read_info(png, info);
-        png_set_expand(png);
-        png_set_strip_16(png);
-        png_set_gray_to_rgb(png);
         png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
-        png_set_interlace_handling(png);
-        png_read_update_info(png, info);
+        png_read_png(png, info, PNG_TRANSFORM_EXPAND | PNG_TRANSFORM_STRIP_16 | PNG_TRANSFORM_GRAY_TO_RGB, nullptr);
+        const png_bytepp rows = png_get_rows(png, info);
         const std::size_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
-        rgba.resize(width * height * 4);
-        std::vector<png_bytep> rows(height);
-        for (std::size_t y = 0; y < height; ++y) rows[y] = rgba.data() + y * width * 4;
-        png_read_image(png, rows.data());
-    } else {
-        rgba.clear();  // libpng refused the file
+        for (std::size_t y = 0; y < height; ++y) rgba.insert(rgba.end(), rows[y], rows[y] + 4 * width);
     }
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(in);
@@ -59,4 +50,20 @@ inline ByteVector encodeRgbaWithLibpng(std::uint32_t width, std::uint32_t height
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return file;
+}
+
+// `data` deflated by zlib, as a zlib stream with its Adler-32 trailer; by default as compress() does it.
+inline ByteVector compressWithZlib(const ByteVector& data, int level = Z_DEFAULT_COMPRESSION,
+                                   int strategy = Z_DEFAULT_STRATEGY, int windowBits = 15) {
+    z_stream z{};
+    deflateInit2(&z, level, Z_DEFLATED, windowBits, 8, strategy);
+    ByteVector out(deflateBound(&z, uLong(data.size())));
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = uInt(data.size());
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
 }

@@ -2,7 +2,6 @@
 // that still decode.
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <string>
 #include <utility>
@@ -11,6 +10,7 @@
 #include "image/png_decoder.h"
 #include "image/zlib_stream.h"
 #include "tests/image/differential.h"
+#include "tests/image/libpng_oracle.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ void putU32(ByteVector& out, std::uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(std::uint8_t(v >> shift));
 }
 
-ByteVector assemble(const std::vector<Chunk>& chunks, const ByteVector& trailer = {}) {
+ByteVector assemble(const std::vector<Chunk>& chunks) {
     ByteVector file = {137, 80, 78, 71, 13, 10, 26, 10};
     for (const Chunk& chunk : chunks) {
         putU32(file, std::uint32_t(chunk.data.size()));
@@ -33,7 +33,6 @@ ByteVector assemble(const std::vector<Chunk>& chunks, const ByteVector& trailer 
         file.insert(file.end(), chunk.data.begin(), chunk.data.end());
         putU32(file, std::uint32_t(crc32(0, file.data() + typeAt, uInt(file.size() - typeAt))));
     }
-    file.insert(file.end(), trailer.begin(), trailer.end());
     return file;
 }
 
@@ -45,13 +44,7 @@ Chunk ihdr(std::uint32_t width, std::uint32_t height, int depth, int colorType, 
     return chunk;
 }
 
-Chunk idat(const ByteVector& scanlines) {
-    uLongf size = compressBound(uLong(scanlines.size()));
-    Chunk chunk{"IDAT", ByteVector(size)};
-    compress(chunk.data.data(), &size, scanlines.data(), uLong(scanlines.size()));
-    chunk.data.resize(size);
-    return chunk;
-}
+Chunk idat(const ByteVector& scanlines) { return {"IDAT", compressWithZlib(scanlines)}; }
 
 const Chunk IEND{"IEND", {}};
 const Chunk GREY_2x2 = ihdr(2, 2, 8, 0);
@@ -71,8 +64,6 @@ TEST(PngDecoder, EveryFileDecodesOrFailsWithItsCode) {
     const Chunk palette1{"PLTE", {1, 2, 3}};
     const Chunk text{"tEXt", {'k', 0, 'v'}};
     const Chunk rgbKey{"tRNS", {0, 1, 0, 2, 0, 3}};
-    ByteVector palette770(770, 9);
-    palette770[765] = 1;  // entry 255
     Chunk firstRows = GREY_2x2_ROWS, lastRows{"IDAT", {}};
     lastRows.data.assign(firstRows.data.begin() + 3, firstRows.data.end());
     firstRows.data.resize(3);
@@ -85,13 +76,11 @@ TEST(PngDecoder, EveryFileDecodesOrFailsWithItsCode) {
         {"empty", {}, PNG_NO_INPUT},
         {"28 bytes", ByteVector(valid.begin(), valid.begin() + 28), PNG_INPUT_TOO_SHORT},
         // IHDR's bytes: width 16-19, height 20-23, then depth, colour type, compression, filter and interlace
-        {"signature", withByte(valid, 1, 'p'), PNG_BAD_SIGNATURE},
         {"signature before IHDR", withByte(withByte(valid, 1, 'p'), 12, 'i'), PNG_BAD_SIGNATURE},
         {"no IHDR", withByte(valid, 12, 'i'), PNG_NO_IHDR},
         {"compression before colour type", withByte(withByte(valid, 26, 1), 25, 5), PNG_BAD_COMPRESSION_METHOD},
         {"filter method", withByte(valid, 27, 1), PNG_BAD_FILTER_METHOD},
         {"interlace method", withByte(valid, 28, 2), PNG_BAD_INTERLACE_METHOD},
-        {"colour type", withByte(valid, 25, 1), PNG_BAD_COLOR_TYPE},
         {"16-bit palette", withByte(withByte(valid, 24, 16), 25, 3), PNG_BAD_BIT_DEPTH},
         {"3-bit grey", withByte(valid, 24, 3), PNG_BAD_BIT_DEPTH},
         {"no IEND", assemble({GREY_2x2, GREY_2x2_ROWS}), PNG_NO_IEND},
@@ -107,17 +96,15 @@ TEST(PngDecoder, EveryFileDecodesOrFailsWithItsCode) {
         {"grey-alpha tRNS", assemble({ihdr(1, 1, 8, 4), {"tRNS", {0, 0}}, IEND}), PNG_TRNS_WITH_ALPHA},
         {"unknown critical", assemble({GREY_2x2, {"ABCD", {}}, GREY_2x2_ROWS, IEND}), PNG_UNKNOWN_CRITICAL_CHUNK},
         {"second IHDR", assemble({GREY_2x2, GREY_2x2, GREY_2x2_ROWS, IEND}), PNG_UNKNOWN_CRITICAL_CHUNK},
-        {"no IDAT", assemble({GREY_2x2, IEND}), ZLIB_INPUT_TOO_SHORT},
         {"zlib header", assemble({GREY_2x2, {"IDAT", {0x78, 0x9D, 3, 0}}, IEND}), ZLIB_HEADER_CHECK_FAILED},
         {"filter type 5", assemble({GREY_2x2, idat({0, 1, 2, 5, 3, 4}), IEND}), PNG_BAD_FILTER_TYPE},
         {"filter 5 in pass 7", assemble({ihdr(2, 2, 8, 0, 1), idat({0, 1, 0, 2, 5, 3, 4}), IEND}), PNG_BAD_FILTER_TYPE},
         {"8-bit index", assemble({ihdr(2, 1, 8, 3), palette1, idat({0, 0, 1}), IEND}), PNG_PALETTE_INDEX_8_BIT},
         {"2-bit index", assemble({ihdr(2, 1, 2, 3), palette1, idat({0, 0x10}), IEND}), PNG_PALETTE_INDEX_LOW_BIT},
         // pixels up to the bad index convert, even within the byte that holds it
-        {"4-bit index",
-         assemble({ihdr(6, 1, 4, 3), {"PLTE", {1, 2, 3, 4, 5, 6}}, idat({0, 0x01, 0x02, 0x10}), IEND}),
+        {"4-bit index", assemble({ihdr(6, 1, 4, 3), {"PLTE", {1, 2, 3, 4, 5, 6}}, idat({0, 0x01, 0x02, 0x10}), IEND}),
          PNG_PALETTE_INDEX_LOW_BIT,
-         {1, 2, 3, 255, 4, 5, 6, 255, 1, 2, 3, 255, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+         ByteVector{1, 2, 3, 255, 4, 5, 6, 255, 1, 2, 3, 255, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
         {"no PLTE 8-bit", assemble({ihdr(1, 1, 8, 3), idat({0, 0}), IEND}), PNG_PALETTE_INDEX_8_BIT},
         {"no PLTE 1-bit", assemble({ihdr(1, 1, 1, 3), idat({0, 0}), IEND}), PNG_PALETTE_INDEX_LOW_BIT},
         {"one row short", assemble({GREY_2x2, idat({0, 1, 2}), IEND}), PNG_SCANLINES_TOO_SHORT},
@@ -132,25 +119,21 @@ TEST(PngDecoder, EveryFileDecodesOrFailsWithItsCode) {
         {"ancillary between IDATs", assemble({GREY_2x2, text, firstRows, {"gAMA", {0, 0, 0, 1}}, lastRows, IEND}), 0,
          grey},
         {"grey key 256 never matches", assemble({GREY_2x2, {"tRNS", {1, 0}}, GREY_2x2_ROWS, IEND}), 0, grey},
-        {"PLTE in RGB image", assemble({ihdr(1, 1, 8, 2), palette1, idat({0, 7, 8, 9}), IEND}), 0, {7, 8, 9, 255}},
-        {"770-byte PLTE", assemble({ihdr(1, 1, 8, 3), {"PLTE", palette770}, idat({0, 255}), IEND}), 0, {1, 9, 9, 255}},
+        // 256 entries and two bytes more, entry 255 being 1, 9, 9
+        {"770-byte PLTE",
+         assemble({ihdr(1, 1, 8, 3), {"PLTE", withByte(ByteVector(770, 9), 765, 1)}, idat({0, 255}), IEND}), 0,
+         ByteVector{1, 9, 9, 255}},
         {"empty tRNS", assemble({ihdr(1, 1, 8, 3), palette1, {"tRNS", {}}, idat({0, 0}), IEND}), 0, {1, 2, 3, 255}},
         {"later PLTE resets alpha",
-         assemble({ihdr(1, 1, 8, 3), palette1, {"tRNS", {5}}, {"PLTE", {4, 5, 6}}, idat({0, 0}), IEND}),
-         0,
-         {4, 5, 6, 255}},
+         assemble({ihdr(1, 1, 8, 3), palette1, {"tRNS", {5}}, {"PLTE", {4, 5, 6}}, idat({0, 0}), IEND}), 0,
+         ByteVector{4, 5, 6, 255}},
         {"16-bit key needs the low byte",
-         assemble({ihdr(2, 1, 16, 0), {"tRNS", {18, 255}}, idat({0, 18, 255, 18, 254}), IEND}),
-         0,
-         {18, 18, 18, 0, 18, 18, 18, 255}},
-        {"RGB key: all three samples",
-         assemble({ihdr(2, 1, 8, 2), rgbKey, idat({0, 1, 2, 3, 1, 2, 4}), IEND}),
-         0,
-         {1, 2, 3, 0, 1, 2, 4, 255}},
-        {"16-bit RGB key",
-         assemble({ihdr(2, 1, 16, 2), rgbKey, idat({0, 0, 1, 0, 2, 0, 3, 0, 1, 0, 2, 0, 4}), IEND}),
-         0,
-         {0, 0, 0, 0, 0, 0, 0, 255}},
+         assemble({ihdr(2, 1, 16, 0), {"tRNS", {18, 255}}, idat({0, 18, 255, 18, 254}), IEND}), 0,
+         ByteVector{18, 18, 18, 0, 18, 18, 18, 255}},
+        {"RGB key: all three samples", assemble({ihdr(2, 1, 8, 2), rgbKey, idat({0, 1, 2, 3, 1, 2, 4}), IEND}), 0,
+         ByteVector{1, 2, 3, 0, 1, 2, 4, 255}},
+        {"16-bit RGB key", assemble({ihdr(2, 1, 16, 2), rgbKey, idat({0, 0, 1, 0, 2, 0, 3, 0, 1, 0, 2, 0, 4}), IEND}),
+         0, ByteVector{0, 0, 0, 0, 0, 0, 0, 255}},
         {"zero width", assemble({ihdr(0, 3, 8, 2), idat({0, 1, 2}), IEND}), 0},
         // a stored block of the rows, then a block of type 3, which nothing reads
         {"data past the scanlines unread",
@@ -165,24 +148,20 @@ TEST(PngDecoder, EveryFileDecodesOrFailsWithItsCode) {
         const std::uint8_t* storage = handedOver.data();
         const differential::Decoded decoded = differential::decodePng(c.file, std::move(handedOver));
         EXPECT_EQ(decoded.code, c.code);
-        if (c.code == 0) {
+        if (c.code == 0 || !c.rgba.empty()) {
             EXPECT_EQ(decoded.out, c.rgba);
-            EXPECT_EQ(decoded.out.data(), storage);
-        } else {
-            const bool afterDecompression = c.code == PNG_BAD_FILTER_TYPE || c.code == PNG_PALETTE_INDEX_8_BIT ||
-                                            c.code == PNG_PALETTE_INDEX_LOW_BIT;
-            EXPECT_EQ(decoded.out != untouched, afterDecompression);
-            if (!c.rgba.empty()) {
-                EXPECT_EQ(decoded.out, c.rgba);
-            }
         }
+        const bool decompressed = c.code == 0 || c.code == PNG_BAD_FILTER_TYPE || c.code == PNG_PALETTE_INDEX_8_BIT ||
+                                  c.code == PNG_PALETTE_INDEX_LOW_BIT;
+        EXPECT_EQ(decoded.out != untouched, decompressed);
+        EXPECT_TRUE(c.code != 0 || decoded.out.data() == storage) << "the pixels left the storage handed over";
     }
 }
 
 // A stream of 16 MiB of zeros, a decompression bomb, decodes no further than
 // the bytes asked for, and takes little more room than they need.
 TEST(ZlibStream, InflatesNoFurtherThanAsked) {
-    const ByteVector bomb = idat(ByteVector(16 << 20, 0)).data;
+    const ByteVector bomb = compressWithZlib(ByteVector(16 << 20, 0));
     for (const std::size_t enough : {0, 1, 5, 100000}) {
         ByteVector out;
         EXPECT_EQ(decompressZlibStream(out, bomb, enough), 0u);

@@ -1,7 +1,7 @@
 #!/bin/sh
 # What only the real game binary shows: the start-up failures with their
-# messages, waits and exit codes; a death in play appending a score trailer
-# while the level's PNG bytes stay as they were; Escape ending with 0. What the
+# messages, waits and exit codes; pausing; a death in play appending a score
+# trailer while the level's PNG bytes stay as they were; Escape ending with 0. What the
 # trailer holds is the game tests' business.
 # usage: end_to_end_test.sh KESTRIVANE   (with DISPLAY set, xdotool on the PATH)
 set -u
@@ -34,32 +34,16 @@ check "no display: the message on standard error, after an empty line" "|Unable 
     "$(head -c 28 "$work/err" | tr '\n' '|')"
 
 # deadly-level.png is 7 x 2, "#.....#" over "#######": the snake, laid on
-# columns 1 to 4, strikes the wall within three steps, again and again.
-cp "$(dirname "$0")/deadly-level.png" "$work/level1.png"
-cp "$work/level1.png" "$work/original.png"
+# columns 1 to 4, strikes the wall within three steps, again and again. P
+# pauses, and so does a lost focus: the snake lives through a second of each,
+# the second time past the focus coming back. P resumes, and it dies.
+cp "$(dirname "$0")/deadly-level.png" "$work/original.png"
 size=$(wc -c <"$work/original.png")
-start_game
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kestrivane$' | head -n 1)
-check "the window shows" "yes" "$([ -n "$window" ] && echo yes)"
-timeout 10 xdotool windowfocus --sync "$window"
-sleep 0.5
-xdotool key space
-sleep 1
-xdotool key Escape
-wait "$pid"
-check "Escape ends with 0" "0" "$?"
-check "a death appends the trailer" "$((size + 8))" "$(wc -c <"$work/level1.png")"
-check "the PNG bytes before it are untouched" "yes" \
-    "$(head -c "$size" "$work/level1.png" | cmp -s - "$work/original.png" && echo yes)"
-check "nothing said in play" "" "$(cat "$work/out" "$work/err")"
-
-# P pauses, and so does a lost focus: the snake, which dies within three steps,
-# lives through a second of each, the second time past the focus coming back.
-# P resumes, and it dies.
 for focus in p lost; do
     cp "$work/original.png" "$work/level1.png"
     start_game
     window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kestrivane$' | head -n 1)
+    check "the window shows" "yes" "$([ -n "$window" ] && echo yes)"
     timeout 10 xdotool windowfocus --sync "$window"
     sleep 0.5
     if [ "$focus" = p ]; then
@@ -71,9 +55,13 @@ for focus in p lost; do
     check "paused by $focus: alive" "$size" "$(wc -c <"$work/level1.png")"
     xdotool key p
     sleep 1
-    check "resumed after $focus: dead" "$((size + 8))" "$(wc -c <"$work/level1.png")"
+    check "resumed after $focus: a death appends the trailer" "$((size + 8))" "$(wc -c <"$work/level1.png")"
+    check "the PNG bytes before it are untouched" "yes" \
+        "$(head -c "$size" "$work/level1.png" | cmp -s - "$work/original.png" && echo yes)"
     xdotool key Escape
     wait "$pid"
+    check "Escape ends with 0" "0" "$?"
+    check "nothing said in play" "" "$(cat "$work/out" "$work/err")"
 done
 
 finish end_to_end
