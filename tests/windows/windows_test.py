@@ -11,6 +11,7 @@ display, xdotool and ImageMagick's import on the PATH; WINEPREFIX set to a
 prefix of the tests' own)
 """
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -24,13 +25,26 @@ SOURCE = os.path.dirname(TESTS)
 WINE = "/usr/lib/wine/wine64" if os.path.exists("/usr/lib/wine/wine64") else "wine64"
 WINESERVER = "/usr/lib/wine/wineserver64" if os.path.exists("/usr/lib/wine/wineserver64") else "wineserver"
 WINDOW_NAME = "^Kestrivane$"
+# Wine's own lines on standard error: its debug channels ("0024:fixme:...")
+# and its notes on making or updating a prefix. They are told apart from the
+# program's messages, never hidden: a crash of ours ("wine: Unhandled page
+# fault ...") is none of them, and a failed check shows the whole stream.
+WINE_NOISE = re.compile(r"[0-9a-f]{4}:(fixme|err|warn|trace):|"
+                        r"wine: (created the configuration directory|configuration in .* has been updated)")
+WINE_CRASH = re.compile(r"wine: Unhandled (page fault|exception)")
 failures = []
 
 
-def check(what, expected, actual):
+def check(what, expected, actual, errors=()):
+    """`errors`: what the Windows program said on standard error, shown when the check fails."""
     if expected != actual:
         failures.append(what)
         print(f"FAIL {what}\n  expected: {expected!r}\n  actual:   {actual!r}")
+        print("".join(f"  stderr: {line}\n" for line in errors), end="")
+
+
+def programs_own(lines):
+    return [line for line in lines if not WINE_NOISE.match(line)]
 
 
 def wine_path(path):
@@ -38,17 +52,37 @@ def wine_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def run(command, cwd, **options):
-    """Exit status and output lines of a tool, the console's CR LF read as LF."""
-    done = subprocess.run(command, cwd=cwd, capture_output=True, timeout=120, **options)
-    lines = lambda b: b.decode(errors="replace").replace("\r\n", "\n").splitlines()
-    return done.returncode, lines(done.stdout), lines(done.stderr)
+def text_lines(output):
+    """The console's CR LF read as LF."""
+    return output.decode(errors="replace").replace("\r\n", "\n").splitlines()
+
+
+def run(command, cwd, timeout=120):
+    """Exit status and the lines of standard output and standard error."""
+    done = subprocess.run(command, cwd=cwd, capture_output=True, timeout=timeout)
+    return done.returncode, text_lines(done.stdout), text_lines(done.stderr)
+
+
+def run_windows(command, cwd, timeout=120):
+    """As run(), under Wine. The programs are deterministic: a crash that does
+    not come again on the same input is Wine's own (seen on the first runs in
+    a new prefix, on a loaded machine), and the run is taken once more. A
+    crash that comes again stays in the result, and fails the checks."""
+    result = run([WINE, *command], cwd, timeout)
+    if any(WINE_CRASH.match(line) for line in result[2]):
+        print("windows_test: Wine crashed; once more:", *command, *result[2], sep="\n  ", flush=True)
+        result = run([WINE, *command], cwd, timeout)
+    return result
+
+
+def read(path):
+    return open(path, "rb").read() if os.path.exists(path) else None
 
 
 def malformed_files(folder):
     """Files a level author or an attacker could hand over, each refused for its own reason."""
     os.makedirs(folder)
-    level = open(os.path.join(SOURCE, "levels", "level1.png"), "rb").read()
+    level = read(os.path.join(SOURCE, "levels", "level1.png"))
     files = {"empty.png": b"", "signature-only.png": level[:8], "no-iend.png": level[:-12],
              "half.png": level[:len(level) // 2], "bad-crc-header.png": level[:29] + b"\0" + level[30:],
              "trailing-bytes.png": level + b"not a trailer"}
@@ -66,46 +100,48 @@ def malformed_files(folder):
 
 def compare_tool(name, linux, windows, folder, names):
     status, lines, errors = run([linux] + names, folder)
-    w_status, w_lines, w_errors = run([WINE, windows] + names, folder)
-    check(f"{name}: the same lines in {os.path.basename(folder)}", lines, w_lines)
-    check(f"{name}: the same messages in {os.path.basename(folder)}", errors, w_errors)
-    check(f"{name}: the same exit status in {os.path.basename(folder)}", status, w_status)
+    w_status, w_lines, w_errors = run_windows([windows] + names, folder)
+    where = os.path.basename(folder)
+    check(f"{name}: the same lines in {where}", lines, w_lines, w_errors)
+    check(f"{name}: the same messages in {where}", errors, programs_own(w_errors), w_errors)
+    check(f"{name}: the same exit status in {where}", status, w_status, w_errors)
 
 
-def compare_outputs(linux, windows, folder, names, work, zlib=False):
+def compare_outputs(linux, windows, folder, names, work, option=()):
     """pngdecode --out, file by file: the Windows runs go through one batch file, one Wine start."""
-    option = ["--zlib"] if zlib else []
     ours, theirs = os.path.join(work, "linux-out"), os.path.join(work, "windows-out")
-    os.makedirs(ours, exist_ok=True)
-    os.makedirs(theirs, exist_ok=True)
+    os.makedirs(ours)
+    os.makedirs(theirs)
     batch = ["@echo off"]
     for name in names:
-        subprocess.run([linux] + option + ["--out", os.path.join(ours, name + ".out"), name], cwd=folder,
-                       capture_output=True, timeout=60)
-        batch.append(" ".join([f'"{wine_path(windows)}"'] + option +
-                              ["--out", f'"{wine_path(os.path.join(theirs, name + ".out"))}"', f'"{name}"', ">NUL"]))
+        run([linux, *option, "--out", os.path.join(ours, name + ".out"), name], folder, timeout=60)
+        out = wine_path(os.path.join(theirs, name + ".out"))
+        batch.append(" ".join([f'"{wine_path(windows)}"', *option, "--out", f'"{out}"', f'"{name}"', ">NUL"]))
     script = os.path.join(work, "outputs.bat")
     with open(script, "w", newline="\r\n") as out:
         out.write("\n".join(batch) + "\n")
-    subprocess.run([WINE, "cmd", "/c", wine_path(script)], cwd=folder, capture_output=True, timeout=600)
+    errors = run_windows(["cmd", "/c", wine_path(script)], folder, timeout=600)[2]
     for name in names:
-        mine = os.path.join(ours, name + ".out")
-        other = os.path.join(theirs, name + ".out")
-        expected = open(mine, "rb").read() if os.path.exists(mine) else None
-        actual = open(other, "rb").read() if os.path.exists(other) else None
-        check(f"pngdecode --out: the same bytes for {name}", True, expected == actual)
+        same = read(os.path.join(ours, name + ".out")) == read(os.path.join(theirs, name + ".out"))
+        check(f"pngdecode --out: the same bytes for {name}", True, same, errors)
 
 
 def prepare_wine():
-    """Makes the Wine prefix on the first run, without Mono or Gecko: the
-    programs need neither, and their installers would wait for a click."""
+    """Makes the Wine prefix on the first run, without Mono or Gecko (the
+    programs need neither, and their installers would wait for a click), and
+    waits for every process of its making to end: a program started while a
+    new prefix still settles may fail on its first run."""
     prefix = os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine"))
     if os.path.isdir(os.path.join(prefix, "drive_c")):
         return
     print(f"windows_test: making the Wine prefix {prefix}", flush=True)
     env = dict(os.environ, WINEDLLOVERRIDES="mscoree,mshtml=")
-    subprocess.run([WINE, "wineboot", "--init"], env=env, capture_output=True, timeout=600)
+    started = time.monotonic()
+    made = subprocess.run([WINE, "wineboot", "--init"], env=env, capture_output=True, timeout=600)
     subprocess.run([WINESERVER, "--wait"], env=env, timeout=600)
+    if made.returncode != 0:
+        sys.exit(f"windows_test: wineboot failed with {made.returncode}:\n{made.stderr.decode(errors='replace')}")
+    print(f"windows_test: the prefix settled in {time.monotonic() - started:.0f} s", flush=True)
 
 
 class Game:
@@ -115,32 +151,37 @@ class Game:
         self.process = subprocess.Popen(command, cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE)
 
-    def window(self):
-        # This process's window, not one that a game before it is still taking down.
-        found = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--pid", str(self.process.pid),
-                                "--name", WINDOW_NAME], capture_output=True, timeout=60).stdout.split()
-        if not found:
-            return None
-        window = found[0].decode()
-        subprocess.run(["xdotool", "windowfocus", "--sync", window], timeout=20)
-        time.sleep(0.5)
-        return window
+    def window(self, seconds=120):
+        """This process's window, not one that a game before it is still taking
+        down; none when the game ends first or shows none in time."""
+        deadline = time.monotonic() + seconds
+        while self.process.poll() is None and time.monotonic() < deadline:
+            found = run(["xdotool", "search", "--onlyvisible", "--pid", str(self.process.pid), "--name",
+                         WINDOW_NAME], None, timeout=30)[1]
+            if found:
+                subprocess.run(["xdotool", "windowfocus", "--sync", found[0]], timeout=20)
+                time.sleep(0.5)
+                return found[0]
+            time.sleep(0.5)
+        return None
 
     def keys(self, *keys):
-        subprocess.run(["xdotool", "key"] + list(keys), timeout=20)
+        subprocess.run(["xdotool", "key", *keys], timeout=20)
 
     def end(self, timeout=30):
+        """Exit status (none when it had to be killed), standard output, and the lines of standard error."""
+        status = None
         try:
-            out, _ = self.process.communicate(timeout=timeout)
+            out, err = self.process.communicate(timeout=timeout)
+            status = self.process.returncode
         except subprocess.TimeoutExpired:
             self.process.kill()
-            out, _ = self.process.communicate()
-            return None, ""
-        return self.process.returncode, out.decode(errors="replace").replace("\r\n", "\n")
+            out, err = self.process.communicate()
+        return status, "\n".join(text_lines(out)), text_lines(err)
 
 
-def no_level(command, work, name):
-    folder = os.path.join(work, name + "-no-level")
+def no_level(command, folder):
+    """Whether the game waits for Enter without a level, then its exit status and output, and its standard error."""
     os.makedirs(folder)
     game = Game(command, folder)
     time.sleep(3)
@@ -148,12 +189,12 @@ def no_level(command, work, name):
     if waiting:
         game.process.stdin.write(b"\n")
         game.process.stdin.flush()
-    status, out = game.end()
-    return waiting, status, out
+    status, out, errors = game.end()
+    return (waiting, status, out), errors
 
 
-def deadly_level(command, work, name):
-    folder = os.path.join(work, name + "-deadly")
+def deadly_level(command, folder):
+    """Whether the window showed, the exit status and the level file after a death and Escape, and standard error."""
     os.makedirs(folder)
     shutil.copy(os.path.join(TESTS, "shell", "deadly-level.png"), os.path.join(folder, "level1.png"))
     game = Game(command, folder)
@@ -162,36 +203,56 @@ def deadly_level(command, work, name):
         game.keys("space")
         time.sleep(1.5)
         game.keys("Escape")
-    status, _ = game.end()
-    return window is not None, status, open(os.path.join(folder, "level1.png"), "rb").read()
+    status, _, errors = game.end()
+    return (window is not None, status, read(os.path.join(folder, "level1.png"))), errors
 
 
-def first_frame(command, work, name):
+def first_frame(command, folder):
     """What the first level shows with the fog off, paused before the first step:
-    the colour at the centre of every 8-pixel square, the snake's green left out."""
-    folder = os.path.join(work, name + "-pack")
+    the colour at the centre of every 8-pixel square, the snake's green left
+    out (none without a picture); and standard error."""
     shutil.copytree(os.path.join(SOURCE, "levels"), folder)
     game = Game(command, folder)
     window = game.window()
-    picture = os.path.join(work, name + "-first.rgb")
+    picture = os.path.join(folder, "first.rgb")
     if window:
         game.keys("h", "space", "p")
         time.sleep(1)
         subprocess.run(["import", "-window", window, "-depth", "8", "rgb:" + picture], timeout=30)
         game.keys("Escape")
-    game.end()
-    if not os.path.exists(picture):
-        return None
-    pixels = open(picture, "rb").read()
-    width = 800
-    samples = {}
-    for y in range(4, 800, 8):
-        for x in range(4, width, 8):
-            at = 3 * (y * width + x)
-            colour = tuple(pixels[at:at + 3])
-            if colour != (0, 255, 0):
-                samples[(x // 8, y // 8)] = colour
-    return samples
+    errors = game.end()[2]
+    pixels = read(picture)
+    if pixels is None:
+        return None, errors
+    centres = [(x, y) for y in range(4, 800, 8) for x in range(4, 800, 8)]
+    colours = {(x // 8, y // 8): tuple(pixels[3 * (y * 800 + x) + i] for i in range(3)) for x, y in centres}
+    return {square: colour for square, colour in colours.items() if colour != (0, 255, 0)}, errors
+
+
+def compare_games(linux, windows, work):
+    expected, errors = no_level(linux, os.path.join(work, "linux-no-level"))
+    check("the Linux game waits without a level, then exits with -1", (True, 255), expected[:2], errors)
+    actual, errors = no_level(windows, os.path.join(work, "windows-no-level"))
+    check("no level: waits for Enter, exits with -1, says why", (True, 255, expected[2]), actual, errors)
+
+    (_, status, level), errors = deadly_level(linux, os.path.join(work, "linux-deadly"))
+    deadly = os.path.getsize(os.path.join(TESTS, "shell", "deadly-level.png"))
+    check("the Linux game dies, appends its trailer and ends with 0", (deadly + 8, 0), (len(level), status), errors)
+    (shows, status, windows_level), errors = deadly_level(windows, os.path.join(work, "windows-deadly"))
+    check("the window shows", True, shows, errors)
+    check("Escape ends with 0", 0, status, errors)
+    check("a death appends the trailer the Linux game appends", level, windows_level, errors)
+    check("the game says nothing of its own on standard error", [], programs_own(errors), errors)
+
+    expected, linux_errors = first_frame(linux, os.path.join(work, "linux-pack"))
+    actual, errors = first_frame(windows, os.path.join(work, "windows-pack"))
+    check("a picture of each first frame", True, expected is not None and actual is not None, linux_errors + errors)
+    if expected and actual:
+        food = [square for square, colour in expected.items() if colour == (0, 0, 255)]
+        check("the Linux game's first frame shows the food", 1, len(food))
+        print(f"windows_test: first frame compared at {len(expected.keys() & actual.keys())} squares, food at {food}")
+        differing = sorted(s for s in expected.keys() & actual.keys() if expected[s] != actual[s])
+        check("the same first level and food square", [], differing[:10], errors)
 
 
 def main(argv):
@@ -203,8 +264,7 @@ def main(argv):
     try:
         with zipfile.ZipFile(argv[2]) as package:
             package.extractall(os.path.join(work, "package"))
-        top = os.path.join(work, "package")
-        found = [root for root, _, files in os.walk(top) if "kestrivane.exe" in files]
+        found = [root for root, _, files in os.walk(os.path.join(work, "package")) if "kestrivane.exe" in files]
         if not found:
             sys.exit("windows_test: no kestrivane.exe in the package")
         package = found[0]
@@ -215,49 +275,24 @@ def main(argv):
         broken_names = malformed_files(broken)
         suite = os.path.join(TESTS, "pngsuite")
         suite_names = sorted(n for n in os.listdir(suite) if n.endswith(".png"))
-        levels = package
         level_names = sorted(n for n in os.listdir(package) if n.startswith("level") and n.endswith(".png"))
-        check("the package holds the shipped levels", sorted(n for n in os.listdir(os.path.join(SOURCE, "levels"))),
-              level_names)
-        for folder, names in ((suite, suite_names), (levels, level_names), (broken, broken_names)):
+        check("the package holds the shipped levels", sorted(os.listdir(os.path.join(SOURCE, "levels"))), level_names)
+        for folder, names in ((suite, suite_names), (package, level_names), (broken, broken_names)):
             compare_tool("pngdecode", tool("pngdecode"), exe("pngdecode"), folder, names)
-        for folder, names in ((levels, level_names), (broken, broken_names)):
+        for folder, names in ((package, level_names), (broken, broken_names)):
             compare_tool("levelcheck", tool("levelcheck"), exe("levelcheck"), folder, names)
         compare_outputs(tool("pngdecode"), exe("pngdecode"), suite, suite_names, os.path.join(work, "suite"))
-        compare_outputs(tool("pngdecode"), exe("pngdecode"), levels, level_names, os.path.join(work, "levels"))
+        compare_outputs(tool("pngdecode"), exe("pngdecode"), package, level_names, os.path.join(work, "levels"))
         regressions = os.path.join(TESTS, "regressions")
         streams = sorted(n for n in os.listdir(regressions) if n.endswith(".zlib"))
         compare_outputs(tool("pngdecode"), exe("pngdecode"), regressions, streams, os.path.join(work, "zlib"),
-                        zlib=True)
+                        ["--zlib"])
 
         if len(argv) == 4:
-            status, lines, _ = run([WINE, os.path.abspath(argv[3])], work)
+            status, lines, errors = run_windows([os.path.abspath(argv[3])], work)
             check("the platform files' tests pass under Wine", (0, []),
-                  (status, [line for line in lines if line.startswith("[  FAILED")]))
-
-        game = {"linux": [tool("kestrivane")], "windows": [WINE, exe("kestrivane")]}
-        expected_wait = no_level(game["linux"], work, "linux")
-        check("the Linux game waits without a level, then exits with -1", (True, 255), expected_wait[:2])
-        check("no level: waits for Enter, exits with -1, says why", (True, 255, expected_wait[2]),
-              no_level(game["windows"], work, "windows"))
-        expected_death = deadly_level(game["linux"], work, "linux")
-        shows, status, level = deadly_level(game["windows"], work, "windows")
-        check("the window shows", True, shows)
-        check("Escape ends with 0", 0, status)
-        check("a death appends the trailer the Linux game appends", expected_death[2], level)
-        deadly = os.path.getsize(os.path.join(TESTS, "shell", "deadly-level.png"))
-        check("the Linux game dies, appends its trailer and ends with 0", (deadly + 8, 0),
-              (len(expected_death[2]), expected_death[1]))
-        expected_frame = first_frame(game["linux"], work, "linux")
-        frame = first_frame(game["windows"], work, "windows")
-        check("a picture of each first frame", True, expected_frame is not None and frame is not None)
-        if expected_frame and frame:
-            food = [square for square, colour in expected_frame.items() if colour == (0, 0, 255)]
-            check("the Linux game's first frame shows the food", 1, len(food))
-            print(f"windows_test: first frame compared at {len(expected_frame.keys() & frame.keys())} squares, "
-                  f"food at {food}")
-            differing = sorted(s for s in expected_frame.keys() & frame.keys() if expected_frame[s] != frame[s])
-            check("the same first level and food square", [], differing[:10])
+                  (status, [line for line in lines if line.startswith("[  FAILED")]), errors)
+        compare_games([tool("kestrivane")], [WINE, exe("kestrivane")], work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     if failures:
