@@ -65,13 +65,15 @@ std::vector<fs::path> filesIn(const fs::path& folder, const std::string& extensi
 }
 
 // Whether the paths agree; when they do not, fails the test and saves the
-// input in differential-failures/ (in the test's working folder) in the form
-// tests/regressions/ replays: a zlib stream behind two bytes that give its room.
+// input in the build folder's differential-failures/, wherever the test runs
+// from, in the form tests/regressions/ replays: a zlib stream behind two bytes
+// that give its room.
 bool agree(const std::string& difference, const ByteVector& input, const std::string& name) {
     if (difference.empty()) return true;
-    fs::create_directories("differential-failures");
-    std::ofstream("differential-failures/" + name, std::ios::binary).write((const char*)input.data(), input.size());
-    ADD_FAILURE() << name << ": " << difference << " (saved in differential-failures/)";
+    const fs::path saved = fs::path(FAILURES_DIR) / name;
+    fs::create_directories(FAILURES_DIR);
+    std::ofstream(saved, std::ios::binary).write((const char*)input.data(), input.size());
+    ADD_FAILURE() << name << ": " << difference << " (saved as " << saved.string() << ")";
     return false;
 }
 
