@@ -23,7 +23,8 @@ TEST(Font, GlyphRectanglesHoldTheirColumnsThreeTimesEnlarged) {
     for (const int code : {0, 31, 127, 255}) EXPECT_EQ(font.glyphs[code].texture, 0u) << code;
     for (int code = 32; code <= 126; ++code) {
         const Glyph& glyph = font.glyphs[code];
-        std::vector<std::uint8_t> used(&FONT_5X7[(code - 32) * 5], &FONT_5X7[(code - 32) * 5 + 5]);
+        const auto columns = FONT_5X7.begin() + (code - 32) * 5;
+        std::vector<std::uint8_t> used(columns, columns + 5);
         while (!used.empty() && used.back() == 0) used.pop_back();
         while (!used.empty() && used.front() == 0) used.erase(used.begin());
         if (used.empty()) used.assign(5, 0);
