@@ -87,8 +87,12 @@ struct Game {
     // False, holding nothing, when either handle is missing.
     bool initRenderer(SDL_Window* newWindow, void* newGlContext);
 
-    // Loads the flat top-down projection (false) or the perspective one (true).
+    // Loads the flat top-down projection (false) or the perspective one (true),
+    // either drawn into the largest square centred in `width` by `height`.
     void setProjection(bool perspectiveView);
+
+    // Takes the window's drawable size in pixels and fits the picture to it.
+    void fitWindow();
 
     // Frees the font, the context and the window; safe to repeat.
     void releaseRenderer();

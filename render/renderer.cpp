@@ -2,6 +2,8 @@
 #include <GL/glu.h>
 #include <SDL.h>
 
+#include <algorithm>
+
 #include "render/render.h"
 
 #ifdef __GLIBC__
@@ -39,9 +41,8 @@ bool Game::initRenderer(SDL_Window* newWindow, void* newGlContext) {
     keepFreedMemoryForTheNextFrame();
     window = newWindow;
     glContext = newGlContext;
-    width = WINDOW_SIZE;
-    height = WINDOW_SIZE;
-    font = BitmapFont::create().release();  // without a font the game runs on, wordless
+    SDL_GL_GetDrawableSize(window, &width, &height);  // 800 by 800, unless the screen is small or dense
+    font = BitmapFont::create().release();            // without a font the game runs on, wordless
     batch.positions.resize(3 * BATCH_VERTICES);
     batch.normals.resize(3 * BATCH_VERTICES);
     batch.colours.resize(4 * BATCH_VERTICES);
@@ -59,12 +60,15 @@ bool Game::initRenderer(SDL_Window* newWindow, void* newGlContext) {
 
 void Game::setProjection(bool perspectiveView) {
     perspective = perspectiveView;
+    // Both views draw the same square picture, into the largest whole square
+    // of pixels that the drawable holds, centred, with black around it (each
+    // frame clears the whole drawable). An 800 by 800 window shows it unscaled.
+    const std::int32_t side = std::max(std::min(width, height), 0);
+    glViewport((width - side) / 2, (height - side) / 2, side, side);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
     if (perspective) {
-        const float aspect = static_cast<float>(width) / static_cast<float>(height);
-        glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
-        glViewport(0, 0, width, height);
-        gluPerspective(30.0, aspect, 0.1f, 100.0);
+        gluPerspective(30.0, 1.0, 0.1f, 100.0);
         glMatrixMode(GL_MODELVIEW);
         glFrontFace(GL_CCW);
         glEnable(GL_NORMALIZE);
@@ -72,17 +76,16 @@ void Game::setProjection(bool perspectiveView) {
         glEnable(GL_LIGHTING);
         return;
     }
-    // The flat view adopts the viewport as it stands, so that after a change of
-    // the window's size it keeps the picture's size in pixels until the
-    // perspective view sets a new viewport.
-    GLint viewport[4] = {};
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glOrtho(0, viewport[2], viewport[3], 0, -100.1f, 100.0);
+    // One unit of the flat view is one pixel of the unscaled picture, y downward.
+    glOrtho(0, WINDOW_SIZE, WINDOW_SIZE, 0, -100.1f, 100.0);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     glDisable(GL_LIGHTING);
+}
+
+void Game::fitWindow() {
+    SDL_GL_GetDrawableSize(window, &width, &height);
+    setProjection(perspective);
 }
 
 void Game::releaseRenderer() {

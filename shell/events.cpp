@@ -19,6 +19,12 @@ bool handleKey(const SDL_KeyboardEvent& key, Game& game) {
     case SDLK_h:
         if (pressed) game.fog = !game.fog;
         break;
+    case SDLK_F11:
+        if (pressed && key.repeat == 0) toggleFullScreen(game.window);
+        break;
+    case SDLK_RETURN:
+        if (pressed && key.repeat == 0 && (key.keysym.mod & KMOD_ALT) != 0) toggleFullScreen(game.window);
+        break;
     case SDLK_p:  // held down, it does not flicker between the two
         if (pressed && key.repeat == 0 && !game.onTitle) game.paused = !game.paused;
         break;
@@ -45,10 +51,10 @@ bool handleEvent(const SDL_Event& event, Game& game) {
     switch (event.type) {
     case SDL_QUIT: return true;
     case SDL_WINDOWEVENT:
-        // Only recorded: the perspective view takes the new size when next chosen.
         if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
             game.width = event.window.data1;
             game.height = event.window.data2;
+            if (game.window != nullptr) game.fitWindow();  // in pixels, which a dense display has more of
         }
         // A player whose window went behind another is not there to steer.
         if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST && !game.onTitle) game.paused = true;

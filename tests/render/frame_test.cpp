@@ -41,16 +41,16 @@ protected:
         EXPECT_FALSE(game.initRenderer(nullptr, nullptr));  // nor takes half a pair
     }
 
-    // Draws with `draw` and reads the picture back. Mesa keeps the back
+    // Draws with `draw` and reads the whole drawable back. Mesa keeps the back
     // buffer's content through the swap, and reads it reliably, unlike the front buffer.
     void show(const std::function<void(Game&)>& draw) {
         draw(game);
-        frame.resize(WINDOW_SIZE * WINDOW_SIZE);
+        frame.resize(std::size_t(game.width) * game.height);
         glReadBuffer(GL_BACK);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, WINDOW_SIZE, WINDOW_SIZE, GL_RGB, GL_UNSIGNED_BYTE, frame.data());
+        glReadPixels(0, 0, game.width, game.height, GL_RGB, GL_UNSIGNED_BYTE, frame.data());
     }
-    Pixel at(int x, int y) const { return frame[(WINDOW_SIZE - 1 - y) * WINDOW_SIZE + x]; }
+    Pixel at(int x, int y) const { return frame[(game.height - 1 - y) * game.width + x]; }
 
     // The colour of every pixel of the cell's square, or {1, 2, 3} when they differ.
     Pixel cellColour(int column, int row) const {
@@ -130,8 +130,8 @@ TEST_F(Drawing, CellsShowInTheirShadedColourUnderTheFogAndTheSnakeOverAll) {
 
 // The one reddish cell. Key 3 turns to the perspective view: a wall stands up
 // there as a box on its own cell, far larger than a floor tile. The flat view
-// shows the cell unlit, in its own colour, one unit a pixel of the viewport
-// that the perspective view last set from the window's recorded size.
+// shows the cell unlit, in its own colour, scaled into the largest square
+// centred in the window's recorded size.
 TEST_F(Drawing, KeyThreeSwitchesToThePerspectiveViewWhichRaisesWallsAsBoxes) {
     SDL_Event three{SDL_KEYDOWN};
     three.key.state = SDL_PRESSED;
@@ -150,8 +150,10 @@ TEST_F(Drawing, KeyThreeSwitchesToThePerspectiveViewWhichRaisesWallsAsBoxes) {
     game.width = 400;
     game.height = 300;
     for (int i = 0; i < 3; ++i) handleEvent(three, game);  // flat, perspective at 400 x 300, flat
+    game.width = game.height = WINDOW_SIZE;                // to read the whole window back, as drawn
     red(true);
-    EXPECT_EQ(at(CELL_SIZE * 20 + 4, WINDOW_SIZE - 300 + CELL_SIZE * 20 + 4), (Pixel{200, 100, 50}));
+    EXPECT_EQ(at(50 + (CELL_SIZE * 20 + 4) * 3 / 8, WINDOW_SIZE - 300 + (CELL_SIZE * 20 + 4) * 3 / 8),
+              (Pixel{200, 100, 50}));
 }
 
 // Every kind of cell in every state of fading, on a grid larger than the view
@@ -235,6 +237,138 @@ TEST_F(Drawing, TheTitlePromptBlinksAndThePerspectiveViewHidesText) {
     game.setProjection(true);  // text lies in the eye's plane there and is clipped away
     show(title(0));
     EXPECT_EQ(lit().first, 0);
+}
+
+// The game's own window under a window manager (with_window_manager.sh), on
+// the screen that the test is given: where it starts, and its picture scaled
+// into whatever size it takes. The level is a grid of black floor that fills
+// the flat view, with a lit cell of its own colour in each corner.
+class Window : public Drawing {
+protected:
+    static constexpr int SIDE = WINDOW_SIZE / CELL_SIZE;
+    static constexpr std::array<Pixel, 4> CORNERS{{{255, 0, 0}, {255, 255, 0}, {0, 255, 255}, {255, 255, 255}}};
+    using Centres = std::array<std::array<double, 2>, 4>;
+
+    void SetUp() override {
+        Drawing::SetUp();
+        game.level = Level{SIDE, SIDE, {}};
+        for (int i = 0; i < SIDE * SIDE; ++i) game.level.cells.push_back({0, 0, 0, 255, false, i % SIDE, i / SIDE});
+        for (int i = 0; i < 4; ++i) {
+            Cell& corner = *game.level.cellAt(i % 2 * (SIDE - 1), i / 2 * (SIDE - 1));
+            std::tie(corner.r, corner.g, corner.b, corner.visibility) =
+                std::tuple(CORNERS[i][0], CORNERS[i][1], CORNERS[i][2], 1000);
+        }
+        game.snake.reset(SIDE / 2, SIDE / 2, SIDE * SIDE);
+        settle({game.width, game.height});  // where the window manager puts it
+    }
+
+    // Handles the window's events as the game's loop does, for a moment and
+    // then until the drawable has `size` (5 s at most), and draws: the buffers
+    // take a new size at a swap, so the second frame is read.
+    void settle(std::pair<int, int> size) {
+        SDL_Event event;
+        for (Uint32 start = SDL_GetTicks(); SDL_GetTicks() - start < 5000; SDL_Delay(10)) {
+            while (SDL_PollEvent(&event)) handleEvent(event, game);
+            if (SDL_GetTicks() - start > 300 && std::pair(game.width, game.height) == size) break;
+        }
+        for (int i = 0; i < 2; ++i) show(&Game::drawFrame);
+    }
+
+    // The picture's square in the drawable: left, top (from the top) and side.
+    std::array<int, 3> square() const {
+        const int side = std::min(game.width, game.height);
+        return {(game.width - side) / 2, (game.height - side + 1) / 2, side};
+    }
+
+    // Whether the pixel shows the corner's colour, lit or not: its channels
+    // are bright and dark where the colour's are.
+    static bool shows(Pixel pixel, Pixel colour) {
+        for (int c = 0; c < 3; ++c)
+            if (colour[c] != 0 ? pixel[c] < 40 : pixel[c] > 15) return false;
+        return true;
+    }
+
+    // Where each corner's colour shows, as fractions of the picture's square;
+    // only black, and nothing of a corner's colour, around the square.
+    Centres corners() const {
+        const auto [left, top, side] = square();
+        Centres centres{};
+        int around = 0;
+        for (int i = 0; i < 4; ++i) {
+            double sumX = 0, sumY = 0, count = 0;
+            for (int y = 0; y < game.height; ++y) {
+                for (int x = 0; x < game.width; ++x) {
+                    const bool inside = x >= left && x < left + side && y >= top && y < top + side;
+                    around += !inside && i == 0 && at(x, y) != BLACK;
+                    if (!inside || !shows(at(x, y), CORNERS[i])) continue;
+                    sumX += x - left + 0.5, sumY += y - top + 0.5, ++count;
+                }
+            }
+            EXPECT_GT(count, 0) << "corner " << i << " unseen";
+            centres[i] = {sumX / count / side, sumY / count / side};
+        }
+        EXPECT_EQ(around, 0) << "pixels not black around the picture";
+        return centres;
+    }
+};
+
+TEST_F(Window, StartsWhollyOnTheScreenShowingTheWholeLevelAndTheScoreLine) {
+    SDL_Rect usable;
+    ASSERT_EQ(SDL_GetDisplayUsableBounds(0, &usable), 0);
+    int x, y, top, left, bottom, right;
+    SDL_GetWindowPosition(game.window, &x, &y);
+    ASSERT_EQ(SDL_GetWindowBordersSize(game.window, &top, &left, &bottom, &right), 0);
+    EXPECT_GT(top, 0);  // framed
+    EXPECT_TRUE(x - left >= usable.x && y - top >= usable.y && x + game.width + right <= usable.x + usable.w &&
+                y + game.height + bottom <= usable.y + usable.h)
+        << x << ", " << y << " in " << usable.w << " x " << usable.h;
+    EXPECT_EQ(game.width, game.height);
+    EXPECT_TRUE(usable.h < 1000 || game.width == WINDOW_SIZE);  // a screen that holds it: as created
+    const Centres centres = corners();
+    for (int i = 0; i < 4; ++i)
+        for (int axis : {0, 1})
+            EXPECT_NEAR(centres[i][axis], i >> axis & 1 ? 1 - 0.5 / SIDE : 0.5 / SIDE, 1.0 / game.width);
+    game.bestScore = -7;  // the score line, magenta, from (10, 10) to (208, 19) unscaled
+    show(&Game::drawFrame);
+    const auto box =
+        lit([](Pixel p) { return p[0] > 127 && p[1] < 64 && p[2] > 127; }, 0, 0, game.width, game.height).second;
+    for (int i = 0; i < 4; ++i)
+        EXPECT_NEAR(box[i], (std::array{10, 10, 208, 19}[i] * game.width / WINDOW_SIZE), 1.5) << i;
+}
+
+// Resized, and in full screen by F11 and back by Alt+Enter: in both views the
+// corners show where scaling the picture as first drawn puts them.
+TEST_F(Window, ThePictureScalesIntoEveryWindowSizeInBothViews) {
+    SDL_Event f11{SDL_KEYDOWN}, altEnter{SDL_KEYDOWN};
+    f11.key.state = altEnter.key.state = SDL_PRESSED;
+    f11.key.keysym.sym = SDLK_F11;
+    altEnter.key.keysym = {SDL_SCANCODE_RETURN, SDLK_RETURN, KMOD_LALT, 0};
+    const auto viewed = [this](bool perspective) {
+        game.setProjection(perspective);
+        for (int i = 0; i < 2; ++i) show(&Game::drawFrame);
+        return corners();
+    };
+    const std::array<Centres, 2> first{viewed(false), viewed(true)};
+    SDL_DisplayMode screen;
+    SDL_GetDesktopDisplayMode(0, &screen);
+    const auto check = [&](const SDL_Event* key, std::pair<int, int> size, const char* what) {
+        if (key != nullptr) handleEvent(*key, game);
+        settle(size);
+        EXPECT_EQ(std::pair(game.width, game.height), size) << what;
+        for (const bool perspective : {false, true}) {
+            const Centres now = viewed(perspective);
+            for (int i = 0; i < 4; ++i)
+                for (int axis : {0, 1})
+                    EXPECT_NEAR(now[i][axis], first[perspective][i][axis], 1.5 / square()[2])
+                        << what << (perspective ? ", perspective, corner " : ", flat, corner ") << i;
+        }
+    };
+    for (const auto& size : {std::pair{500, 500}, std::pair{1000, 600}}) {
+        SDL_SetWindowSize(game.window, size.first, size.second);
+        check(nullptr, size, "resized");
+    }
+    check(&f11, {screen.w, screen.h}, "full screen");
+    check(&altEnter, {1000, 600}, "back from full screen");
 }
 
 }  // namespace
