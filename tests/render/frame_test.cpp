@@ -254,54 +254,45 @@ protected:
         game.level = Level{SIDE, SIDE, {}};
         for (int i = 0; i < SIDE * SIDE; ++i) game.level.cells.push_back({0, 0, 0, 255, false, i % SIDE, i / SIDE});
         for (int i = 0; i < 4; ++i) {
-            Cell& corner = *game.level.cellAt(i % 2 * (SIDE - 1), i / 2 * (SIDE - 1));
-            std::tie(corner.r, corner.g, corner.b, corner.visibility) =
-                std::tuple(CORNERS[i][0], CORNERS[i][1], CORNERS[i][2], 1000);
+            *game.level.cellAt(i % 2 * (SIDE - 1), i / 2 * (SIDE - 1)) = {
+                CORNERS[i][0],      CORNERS[i][1],      CORNERS[i][2], 255, false,
+                i % 2 * (SIDE - 1), i / 2 * (SIDE - 1), false,         1000};
         }
         game.snake.reset(SIDE / 2, SIDE / 2, SIDE * SIDE);
         settle({game.width, game.height});  // where the window manager puts it
     }
 
     // Handles the window's events as the game's loop does, for a moment and
-    // then until the drawable has `size` (5 s at most), and draws: the buffers
-    // take a new size at a swap, so the second frame is read.
+    // then until the drawable has `size` (5 s at most).
     void settle(std::pair<int, int> size) {
         SDL_Event event;
         for (Uint32 start = SDL_GetTicks(); SDL_GetTicks() - start < 5000; SDL_Delay(10)) {
             while (SDL_PollEvent(&event)) handleEvent(event, game);
             if (SDL_GetTicks() - start > 300 && std::pair(game.width, game.height) == size) break;
         }
+    }
+
+    // Where each corner's colour shows in `view`, lit or not (its channels
+    // bright and dark where the colour's are), as fractions of the picture's
+    // square; around the square, only black. The buffers take a new size at a
+    // swap, so the second frame is read.
+    Centres corners(bool view) {
+        game.setProjection(view);
         for (int i = 0; i < 2; ++i) show(&Game::drawFrame);
-    }
-
-    // The picture's square in the drawable: left, top (from the top) and side.
-    std::array<int, 3> square() const {
         const int side = std::min(game.width, game.height);
-        return {(game.width - side) / 2, (game.height - side + 1) / 2, side};
-    }
-
-    // Whether the pixel shows the corner's colour, lit or not: its channels
-    // are bright and dark where the colour's are.
-    static bool shows(Pixel pixel, Pixel colour) {
-        for (int c = 0; c < 3; ++c)
-            if (colour[c] != 0 ? pixel[c] < 40 : pixel[c] > 15) return false;
-        return true;
-    }
-
-    // Where each corner's colour shows, as fractions of the picture's square;
-    // only black, and nothing of a corner's colour, around the square.
-    Centres corners() const {
-        const auto [left, top, side] = square();
+        const int left = (game.width - side) / 2, top = (game.height - side + 1) / 2;
         Centres centres{};
         int around = 0;
         for (int i = 0; i < 4; ++i) {
             double sumX = 0, sumY = 0, count = 0;
             for (int y = 0; y < game.height; ++y) {
                 for (int x = 0; x < game.width; ++x) {
+                    const Pixel p = at(x, y);
                     const bool inside = x >= left && x < left + side && y >= top && y < top + side;
-                    around += !inside && i == 0 && at(x, y) != BLACK;
-                    if (!inside || !shows(at(x, y), CORNERS[i])) continue;
-                    sumX += x - left + 0.5, sumY += y - top + 0.5, ++count;
+                    around += !inside && i == 0 && p != BLACK;
+                    bool shows = inside;
+                    for (int c = 0; c < 3; ++c) shows = shows && (CORNERS[i][c] != 0 ? p[c] >= 40 : p[c] <= 15);
+                    if (shows) sumX += x - left + 0.5, sumY += y - top + 0.5, ++count;
                 }
             }
             EXPECT_GT(count, 0) << "corner " << i << " unseen";
@@ -312,63 +303,56 @@ protected:
     }
 };
 
-TEST_F(Window, StartsWhollyOnTheScreenShowingTheWholeLevelAndTheScoreLine) {
+// Wholly on the screen, frame and all, at 800 x 800 where the screen holds it,
+// with the level's corners and the score line where the scaled picture puts
+// them. Then resized, and in full screen by F11 and back by Alt+Enter: in both
+// views the corners show where scaling the picture as first drawn puts them.
+TEST_F(Window, StartsOnTheScreenAndScalesThePictureIntoEverySize) {
     SDL_Rect usable;
     ASSERT_EQ(SDL_GetDisplayUsableBounds(0, &usable), 0);
     int x, y, top, left, bottom, right;
     SDL_GetWindowPosition(game.window, &x, &y);
     ASSERT_EQ(SDL_GetWindowBordersSize(game.window, &top, &left, &bottom, &right), 0);
-    EXPECT_GT(top, 0);  // framed
-    EXPECT_TRUE(x - left >= usable.x && y - top >= usable.y && x + game.width + right <= usable.x + usable.w &&
-                y + game.height + bottom <= usable.y + usable.h)
-        << x << ", " << y << " in " << usable.w << " x " << usable.h;
-    EXPECT_EQ(game.width, game.height);
-    EXPECT_TRUE(usable.h < 1000 || game.width == WINDOW_SIZE);  // a screen that holds it: as created
-    const Centres centres = corners();
+    EXPECT_TRUE(top > 0 && x - left >= usable.x && y - top >= usable.y &&
+                x + game.width + right <= usable.x + usable.w && y + game.height + bottom <= usable.y + usable.h)
+        << x << ", " << y << " framed by " << top << " in " << usable.w << " x " << usable.h;
+    EXPECT_EQ(game.width, usable.h < 1000 ? game.height : WINDOW_SIZE);
+    const std::array<Centres, 2> first{corners(false), corners(true)};
     for (int i = 0; i < 4; ++i)
-        for (int axis : {0, 1})
-            EXPECT_NEAR(centres[i][axis], i >> axis & 1 ? 1 - 0.5 / SIDE : 0.5 / SIDE, 1.0 / game.width);
+        for (int axis : {0, 1}) EXPECT_NEAR(first[0][i][axis], i >> axis & 1 ? 1 - 0.5 / SIDE : 0.5 / SIDE, 0.002);
     game.bestScore = -7;  // the score line, magenta, from (10, 10) to (208, 19) unscaled
-    show(&Game::drawFrame);
-    const auto box =
-        lit([](Pixel p) { return p[0] > 127 && p[1] < 64 && p[2] > 127; }, 0, 0, game.width, game.height).second;
+    corners(false);
+    const auto box = lit([](Pixel p) { return p[0] > 127 && p[1] < 64 && p[2] > 127; }, 0, 0, game.width, game.height);
     for (int i = 0; i < 4; ++i)
-        EXPECT_NEAR(box[i], (std::array{10, 10, 208, 19}[i] * game.width / WINDOW_SIZE), 1.5) << i;
-}
+        EXPECT_NEAR(box.second[i], (std::array{10, 10, 208, 19}[i] * game.width / WINDOW_SIZE), 1.5) << i;
 
-// Resized, and in full screen by F11 and back by Alt+Enter: in both views the
-// corners show where scaling the picture as first drawn puts them.
-TEST_F(Window, ThePictureScalesIntoEveryWindowSizeInBothViews) {
     SDL_Event f11{SDL_KEYDOWN}, altEnter{SDL_KEYDOWN};
     f11.key.state = altEnter.key.state = SDL_PRESSED;
     f11.key.keysym.sym = SDLK_F11;
     altEnter.key.keysym = {SDL_SCANCODE_RETURN, SDLK_RETURN, KMOD_LALT, 0};
-    const auto viewed = [this](bool perspective) {
-        game.setProjection(perspective);
-        for (int i = 0; i < 2; ++i) show(&Game::drawFrame);
-        return corners();
-    };
-    const std::array<Centres, 2> first{viewed(false), viewed(true)};
     SDL_DisplayMode screen;
     SDL_GetDesktopDisplayMode(0, &screen);
-    const auto check = [&](const SDL_Event* key, std::pair<int, int> size, const char* what) {
+    const struct {
+        const char* what;
+        std::pair<int, int> size;
+        const SDL_Event* key = nullptr;
+    } sizes[] = {{"500 x 500", {500, 500}},
+                 {"1000 x 600", {1000, 600}},
+                 {"full screen", {screen.w, screen.h}, &f11},
+                 {"back from full screen", {1000, 600}, &altEnter}};
+    for (const auto& [what, size, key] : sizes) {
+        if (key == nullptr) SDL_SetWindowSize(game.window, size.first, size.second);
         if (key != nullptr) handleEvent(*key, game);
         settle(size);
         EXPECT_EQ(std::pair(game.width, game.height), size) << what;
         for (const bool perspective : {false, true}) {
-            const Centres now = viewed(perspective);
+            const Centres now = corners(perspective);
             for (int i = 0; i < 4; ++i)
                 for (int axis : {0, 1})
-                    EXPECT_NEAR(now[i][axis], first[perspective][i][axis], 1.5 / square()[2])
+                    EXPECT_NEAR(now[i][axis], first[perspective][i][axis], 1.5 / std::min(size.first, size.second))
                         << what << (perspective ? ", perspective, corner " : ", flat, corner ") << i;
         }
-    };
-    for (const auto& size : {std::pair{500, 500}, std::pair{1000, 600}}) {
-        SDL_SetWindowSize(game.window, size.first, size.second);
-        check(nullptr, size, "resized");
     }
-    check(&f11, {screen.w, screen.h}, "full screen");
-    check(&altEnter, {1000, 600}, "back from full screen");
 }
 
 }  // namespace
