@@ -23,24 +23,26 @@
 
 namespace {
 
-// Test levels drawn as rows of characters and written as real PNG files, so
-// that they go through the game's own loading:
+// Test levels drawn as rows of characters and written as PNG files, so that
+// they go through the game's own loading:
 //   '.' open floor   '#' wall (alpha 254)   ' ' wall never drawn (alpha 0)
 //   'o' open floor of alpha 1   'f' open floor with food (set after loading)
 // The pixel at (x, y) has the colour (x, y, x + 2y + 1): every channel differs.
 using Art = std::vector<std::string>;
 
-ByteVector levelFile(const Art& art) {
-    const auto width = static_cast<std::uint32_t>(art[0].size()), height = static_cast<std::uint32_t>(art.size());
-    ByteVector rgba;
-    for (std::uint32_t y = 0; y < height; ++y) {
-        for (std::uint32_t x = 0; x < width; ++x) {
+ByteVector levelFile(const Art& art, std::vector<Chunk> chunks = {}) {
+    ByteVector rows;
+    for (std::size_t y = 0; y < art.size(); ++y) {
+        rows.push_back(0);  // filter type: none
+        for (std::size_t x = 0; x < art[y].size(); ++x) {
             const char c = art[y][x];
             const std::uint8_t alpha = c == '#' ? 254 : c == ' ' ? 0 : c == 'o' ? 1 : 255;
-            rgba.insert(rgba.end(), {std::uint8_t(x), std::uint8_t(y), std::uint8_t(x + 2 * y + 1), alpha});
+            rows.insert(rows.end(), {std::uint8_t(x), std::uint8_t(y), std::uint8_t(x + 2 * y + 1), alpha});
         }
     }
-    return encodeRgbaWithLibpng(width, height, rgba);
+    chunks.insert(chunks.begin(), {ihdr(std::uint32_t(art[0].size()), std::uint32_t(art.size()), 8, 6), idat(rows)});
+    chunks.push_back(IEND);
+    return assemble(chunks);
 }
 
 Level levelFromArt(const Art& art) {
@@ -258,14 +260,8 @@ TEST_F(GameTest, AScoreThatCannotBeWrittenWholeLeavesTheFileAsItWas) {
 
 // A level padded to `size` bytes by a private chunk before its end.
 ByteVector levelOfSize(std::size_t size) {
-    ByteVector png = levelFile({"......"});
-    const std::size_t length = size - png.size() - 12;
-    ByteVector chunk;
-    for (int shift = 24; shift >= 0; shift -= 8) chunk.push_back(std::uint8_t(length >> shift));
-    chunk.insert(chunk.end(), {'p', 'r', 'V', 't'});
-    chunk.resize(chunk.size() + length + 4);  // zeros, and a checksum that the trailer's writer never looks at
-    png.insert(png.end() - 12, chunk.begin(), chunk.end());
-    return png;
+    const std::size_t unpadded = levelFile({"......"}).size() + 12;  // and the chunk's length, type and CRC
+    return levelFile({"......"}, {{"prVt", ByteVector(size - unpadded, 0)}});
 }
 
 // A score never takes a level past the largest file read, which would refuse
