@@ -96,7 +96,8 @@ protected:
 };
 
 // On one long row the snake's head is laid at column 3. Each frame shows the
-// title (t), is paused (p) or plays (o); a cell far ahead was seen at the start.
+// title (t), is paused (p) or plays (o); a wall far ahead was seen at the start,
+// and fades as any cell does, to 0 at least.
 TEST_F(GameTest, FramesCreditTheirTimeAndStepAtMostOnce) {
     struct Case {
         std::vector<std::uint32_t> frames;
@@ -111,8 +112,9 @@ TEST_F(GameTest, FramesCreditTheirTimeAndStepAtMostOnce) {
         {{0xFFFFFFF0u, 0x20}, "oo", 3, 48, 48, 952},                      // across the clock's wrap-around
         {{1000, 1030, 1100, 9000, 9010}, "ooppo", 3, 40, 8010, 960},      // a pause: nothing fades, nothing owed
         {{1000, 7000, 7001, 7002, 7003, 7004}, "oooooo", 7, 4, 6004, 0},  // a stall: four steps owed at most
+        {{1000, 0x90000000u}, "oo", 4, 150, 0x8FFFFC18u, 0},              // a suspend of 28 days
     };
-    writeFile("level1.png", levelFile({"..............................."}));
+    writeFile("level1.png", levelFile({"....................#.........."}));
     for (const Case& c : cases) {
         game.startGame();
         game.level.cellAt(20, 0)->visibility = FULL_VISIBILITY;
@@ -190,17 +192,6 @@ TEST(LevelPack, EveryLevelStartsFairlyAndShowsItsFood) {
             if (!c.wall) nearest = std::min(nearest, std::hypot(double(c.r), double(c.g), c.b - 255.0));
         EXPECT_GE(nearest, FOOD_CONTRAST) << n;
     }
-}
-
-TEST(SnakePlacement, FirstRunOfFiveInReadingOrder) {
-    struct Case {
-        Art art;
-        std::optional<Segment> tail;
-    } const cases[] = {{{"....#....", "##.....##"}, Segment{2, 1}},
-                       {{".....#", "......"}, Segment{0, 0}},
-                       {{".... .....", "#########."}, Segment{5, 0}},
-                       {{"....#....", "#.#.#.#.#"}, std::nullopt}};
-    for (const Case& c : cases) EXPECT_EQ(levelFromArt(c.art).snakeTail(), c.tail) << c.art[0];
 }
 
 // The file at `path`, held open as a level start holds it.
@@ -451,16 +442,6 @@ TEST(Sight, FanFollowsTheLastStepsHeading) {
     EXPECT_TRUE(lit.count({35, 20}) && lit.count({20, 20}) && lit.count({31, 9}) && lit.count({31, 29}));
     // Beyond the range, behind the head, ahead of nextHeading, and where a +42 ray would end.
     EXPECT_FALSE(lit.count({36, 20}) || lit.count({19, 20}) || lit.count({20, 5}) || lit.count({31, 30}));
-}
-
-TEST(Fade, LowersVisibilityToZeroAtLeast) {
-    Level level = levelFromArt({"...#"});
-    const std::int32_t before[] = {1000, 400, 300, 1000}, after[] = {600, 0, 0, 600};
-    for (int i = 0; i < 4; ++i) level.cells[i].visibility = before[i];
-    level.fade(400);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(level.cells[i].visibility, after[i]) << i;
-    level.fade(0xFFFFFFFFu);  // no wrap-around below zero
-    EXPECT_EQ(level.cells[0].visibility, 0);
 }
 
 }  // namespace
