@@ -23,24 +23,26 @@
 
 namespace {
 
-// Test levels drawn as rows of characters and written as real PNG files, so
-// that they go through the game's own loading:
+// Test levels drawn as rows of characters and written as PNG files, so that
+// they go through the game's own loading:
 //   '.' open floor   '#' wall (alpha 254)   ' ' wall never drawn (alpha 0)
 //   'o' open floor of alpha 1   'f' open floor with food (set after loading)
 // The pixel at (x, y) has the colour (x, y, x + 2y + 1): every channel differs.
 using Art = std::vector<std::string>;
 
-ByteVector levelFile(const Art& art) {
-    const auto width = static_cast<std::uint32_t>(art[0].size()), height = static_cast<std::uint32_t>(art.size());
-    ByteVector rgba;
-    for (std::uint32_t y = 0; y < height; ++y) {
-        for (std::uint32_t x = 0; x < width; ++x) {
+ByteVector levelFile(const Art& art, std::vector<Chunk> chunks = {}) {
+    ByteVector rows;
+    for (std::size_t y = 0; y < art.size(); ++y) {
+        rows.push_back(0);  // filter type: none
+        for (std::size_t x = 0; x < art[y].size(); ++x) {
             const char c = art[y][x];
             const std::uint8_t alpha = c == '#' ? 254 : c == ' ' ? 0 : c == 'o' ? 1 : 255;
-            rgba.insert(rgba.end(), {std::uint8_t(x), std::uint8_t(y), std::uint8_t(x + 2 * y + 1), alpha});
+            rows.insert(rows.end(), {std::uint8_t(x), std::uint8_t(y), std::uint8_t(x + 2 * y + 1), alpha});
         }
     }
-    return encodeRgbaWithLibpng(width, height, rgba);
+    chunks.insert(chunks.begin(), {ihdr(std::uint32_t(art[0].size()), std::uint32_t(art.size()), 8, 6), idat(rows)});
+    chunks.push_back(IEND);
+    return assemble(chunks);
 }
 
 Level levelFromArt(const Art& art) {
@@ -94,7 +96,8 @@ protected:
 };
 
 // On one long row the snake's head is laid at column 3. Each frame shows the
-// title (t), is paused (p) or plays (o); a cell far ahead was seen at the start.
+// title (t), is paused (p) or plays (o); a wall far ahead was seen at the start,
+// and fades as any cell does, to 0 at least.
 TEST_F(GameTest, FramesCreditTheirTimeAndStepAtMostOnce) {
     struct Case {
         std::vector<std::uint32_t> frames;
@@ -109,8 +112,9 @@ TEST_F(GameTest, FramesCreditTheirTimeAndStepAtMostOnce) {
         {{0xFFFFFFF0u, 0x20}, "oo", 3, 48, 48, 952},                      // across the clock's wrap-around
         {{1000, 1030, 1100, 9000, 9010}, "ooppo", 3, 40, 8010, 960},      // a pause: nothing fades, nothing owed
         {{1000, 7000, 7001, 7002, 7003, 7004}, "oooooo", 7, 4, 6004, 0},  // a stall: four steps owed at most
+        {{1000, 0x90000000u}, "oo", 4, 150, 0x8FFFFC18u, 0},              // a suspend of 28 days
     };
-    writeFile("level1.png", levelFile({"..............................."}));
+    writeFile("level1.png", levelFile({"....................#.........."}));
     for (const Case& c : cases) {
         game.startGame();
         game.level.cellAt(20, 0)->visibility = FULL_VISIBILITY;
@@ -190,17 +194,6 @@ TEST(LevelPack, EveryLevelStartsFairlyAndShowsItsFood) {
     }
 }
 
-TEST(SnakePlacement, FirstRunOfFiveInReadingOrder) {
-    struct Case {
-        Art art;
-        std::optional<Segment> tail;
-    } const cases[] = {{{"....#....", "##.....##"}, Segment{2, 1}},
-                       {{".....#", "......"}, Segment{0, 0}},
-                       {{".... .....", "#########."}, Segment{5, 0}},
-                       {{"....#....", "#.#.#.#.#"}, std::nullopt}};
-    for (const Case& c : cases) EXPECT_EQ(levelFromArt(c.art).snakeTail(), c.tail) << c.art[0];
-}
-
 // The file at `path`, held open as a level start holds it.
 OpenedFile loaded(const std::string& path) { return std::move(readRegularFile(path, MAX_LEVEL_FILE_BYTES).file); }
 
@@ -258,14 +251,8 @@ TEST_F(GameTest, AScoreThatCannotBeWrittenWholeLeavesTheFileAsItWas) {
 
 // A level padded to `size` bytes by a private chunk before its end.
 ByteVector levelOfSize(std::size_t size) {
-    ByteVector png = levelFile({"......"});
-    const std::size_t length = size - png.size() - 12;
-    ByteVector chunk;
-    for (int shift = 24; shift >= 0; shift -= 8) chunk.push_back(std::uint8_t(length >> shift));
-    chunk.insert(chunk.end(), {'p', 'r', 'V', 't'});
-    chunk.resize(chunk.size() + length + 4);  // zeros, and a checksum that the trailer's writer never looks at
-    png.insert(png.end() - 12, chunk.begin(), chunk.end());
-    return png;
+    const std::size_t unpadded = levelFile({"......"}).size() + 12;  // and the chunk's length, type and CRC
+    return levelFile({"......"}, {{"prVt", ByteVector(size - unpadded, 0)}});
 }
 
 // A score never takes a level past the largest file read, which would refuse
@@ -455,16 +442,6 @@ TEST(Sight, FanFollowsTheLastStepsHeading) {
     EXPECT_TRUE(lit.count({35, 20}) && lit.count({20, 20}) && lit.count({31, 9}) && lit.count({31, 29}));
     // Beyond the range, behind the head, ahead of nextHeading, and where a +42 ray would end.
     EXPECT_FALSE(lit.count({36, 20}) || lit.count({19, 20}) || lit.count({20, 5}) || lit.count({31, 30}));
-}
-
-TEST(Fade, LowersVisibilityToZeroAtLeast) {
-    Level level = levelFromArt({"...#"});
-    const std::int32_t before[] = {1000, 400, 300, 1000}, after[] = {600, 0, 0, 600};
-    for (int i = 0; i < 4; ++i) level.cells[i].visibility = before[i];
-    level.fade(400);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(level.cells[i].visibility, after[i]) << i;
-    level.fade(0xFFFFFFFFu);  // no wrap-around below zero
-    EXPECT_EQ(level.cells[0].visibility, 0);
 }
 
 }  // namespace

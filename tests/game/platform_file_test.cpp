@@ -25,7 +25,6 @@ protected:
                   (std::string("kestrivane-") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" +
                    std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
         fs::create_directories(folder_);
-        previous_ = fs::current_path();
         fs::current_path(folder_);
     }
     void TearDown() override {
@@ -35,12 +34,11 @@ protected:
 
     static void write(const char* path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
     static std::string read(const char* path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
+        return std::string(std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {});
     }
 
 private:
-    fs::path folder_, previous_;
+    fs::path folder_, previous_ = fs::current_path();
 };
 
 TEST_F(PlatformFile, OpensOnlyWhatExistsAndSizesOnlyRegularFiles) {

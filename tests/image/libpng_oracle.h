@@ -1,12 +1,15 @@
 #pragma once
 
 // libpng and zlib as independent oracles for the tests: libpng decodes PNG
-// files and writes the game tests' levels, zlib compresses.
+// files, zlib compresses. Test files are put together chunk by chunk, so that
+// tests can split, insert and corrupt chunks, and levels need no other writer.
 
 #include <png.h>
 #include <zlib.h>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "image/byte_vector.h"
 
@@ -30,28 +33,6 @@ inline ByteVector decodeWithLibpng(const ByteVector& file) {
     return rgba;
 }
 
-// 8-bit RGBA pixels, rows top to bottom, written by libpng in several IDAT chunks.
-inline ByteVector encodeRgbaWithLibpng(std::uint32_t width, std::uint32_t height, const ByteVector& rgba) {
-    ByteVector file;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    png_set_write_fn(
-        png, &file,
-        [](png_structp p, png_bytep data, png_size_t n) {
-            auto* out = static_cast<ByteVector*>(png_get_io_ptr(p));
-            out->insert(out->end(), data, data + n);
-        },
-        nullptr);
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_buffer_size(png, 97);
-    png_write_info(png, info);
-    for (std::uint32_t y = 0; y < height; ++y) png_write_row(png, rgba.data() + std::size_t{y} * width * 4);
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return file;
-}
-
 // `data` deflated by zlib, as a zlib stream with its Adler-32 trailer; by default as compress() does it.
 inline ByteVector compressWithZlib(const ByteVector& data, int level = Z_DEFAULT_COMPRESSION,
                                    int strategy = Z_DEFAULT_STRATEGY, int windowBits = 15) {
@@ -67,3 +48,37 @@ inline ByteVector compressWithZlib(const ByteVector& data, int level = Z_DEFAULT
     deflateEnd(&z);
     return out;
 }
+
+struct Chunk {
+    std::string type;
+    ByteVector data;
+};
+
+inline void putU32(ByteVector& out, std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(std::uint8_t(v >> shift));
+}
+
+// The signature, then each chunk with its length and CRC.
+inline ByteVector assemble(const std::vector<Chunk>& chunks) {
+    ByteVector file = {137, 80, 78, 71, 13, 10, 26, 10};
+    for (const Chunk& chunk : chunks) {
+        putU32(file, std::uint32_t(chunk.data.size()));
+        const std::size_t typeAt = file.size();
+        file.insert(file.end(), chunk.type.begin(), chunk.type.end());
+        file.insert(file.end(), chunk.data.begin(), chunk.data.end());
+        putU32(file, std::uint32_t(crc32(0, file.data() + typeAt, uInt(file.size() - typeAt))));
+    }
+    return file;
+}
+
+inline Chunk ihdr(std::uint32_t width, std::uint32_t height, int depth, int colorType, int interlace = 0) {
+    Chunk chunk{"IHDR", {}};
+    putU32(chunk.data, width);
+    putU32(chunk.data, height);
+    chunk.data.insert(chunk.data.end(), {std::uint8_t(depth), std::uint8_t(colorType), 0, 0, std::uint8_t(interlace)});
+    return chunk;
+}
+
+inline Chunk idat(const ByteVector& scanlines) { return {"IDAT", compressWithZlib(scanlines)}; }
+
+inline const Chunk IEND{"IEND", {}};

@@ -14,48 +14,15 @@
 
 namespace {
 
-// A PNG file as a list of chunks, so that tests can split, insert and corrupt them.
-struct Chunk {
-    std::string type;
-    ByteVector data;
-};
-
-void putU32(ByteVector& out, std::uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(std::uint8_t(v >> shift));
-}
-
-ByteVector assemble(const std::vector<Chunk>& chunks) {
-    ByteVector file = {137, 80, 78, 71, 13, 10, 26, 10};
-    for (const Chunk& chunk : chunks) {
-        putU32(file, std::uint32_t(chunk.data.size()));
-        const std::size_t typeAt = file.size();
-        file.insert(file.end(), chunk.type.begin(), chunk.type.end());
-        file.insert(file.end(), chunk.data.begin(), chunk.data.end());
-        putU32(file, std::uint32_t(crc32(0, file.data() + typeAt, uInt(file.size() - typeAt))));
-    }
-    return file;
-}
-
-Chunk ihdr(std::uint32_t width, std::uint32_t height, int depth, int colorType, int interlace = 0) {
-    Chunk chunk{"IHDR", {}};
-    putU32(chunk.data, width);
-    putU32(chunk.data, height);
-    chunk.data.insert(chunk.data.end(), {std::uint8_t(depth), std::uint8_t(colorType), 0, 0, std::uint8_t(interlace)});
-    return chunk;
-}
-
-Chunk idat(const ByteVector& scanlines) { return {"IDAT", compressWithZlib(scanlines)}; }
-
-const Chunk IEND{"IEND", {}};
 const Chunk GREY_2x2 = ihdr(2, 2, 8, 0);
 const Chunk GREY_2x2_ROWS = idat({0, 10, 20, 0, 30, 40});
-
-}  // namespace
 
 ByteVector withByte(ByteVector file, std::size_t at, std::uint8_t value) {
     file[at] = value;
     return file;
 }
+
+}  // namespace
 
 // Every failure code the chunks can give, and the chunk rules that still decode.
 TEST(PngDecoder, EveryFileDecodesOrFailsWithItsCode) {
