@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <csignal>
 #include <thread>
 
@@ -171,27 +170,6 @@ TEST_F(GameTest, OnlyTheRunFromOneCountsAndUnplayableLevelsArePassedOver) {
     EXPECT_FALSE(game.startLevel());
     std::freopen("/dev/null", "r", stdin);                              // the wait for Enter must not block the test
     EXPECT_EXIT(game.startGame(), ::testing::ExitedWithCode(255), "");  // files, none playable
-}
-
-// The shipped pack starts fairly: every snake five squares or more from any
-// open border and with five open squares ahead, and no floor near enough the
-// food's blue to hide it. (That no snake starts under the score line, the
-// levelcheck test shows.)
-TEST(LevelPack, EveryLevelStartsFairlyAndShowsItsFood) {
-    constexpr double FOOD_CONTRAST = 160;  // RGB distance from (0, 0, 255)
-    for (int n = 1; n <= 6; ++n) {
-        Level level;
-        ASSERT_TRUE(level.load(KESTRIVANE_LEVELS "/" + levelFileName(n))) << n;
-        const std::optional<Segment> tail = level.snakeTail();
-        ASSERT_TRUE(tail) << n;
-        const Segment head{tail->x + START_LENGTH - 1, tail->y};
-        EXPECT_GE(std::min(level.distanceToOpenBorder(*tail), level.distanceToOpenBorder(head)), 5) << n;
-        EXPECT_GE(level.openSquaresAhead(head), 5) << n;
-        double nearest = 1e9;
-        for (const Cell& c : level.cells)
-            if (!c.wall) nearest = std::min(nearest, std::hypot(double(c.r), double(c.g), c.b - 255.0));
-        EXPECT_GE(nearest, FOOD_CONTRAST) << n;
-    }
 }
 
 // The file at `path`, held open as a level start holds it.
