@@ -33,6 +33,11 @@ inline bool isOption(const std::string& arg) { return arg.size() > 1 && arg[0] =
 
 inline bool isHelp(const std::string& arg) { return arg == "-h" || arg == "--help"; }
 
+inline bool isVersion(const std::string& arg) { return arg == "--version"; }
+
+// "TOOL VERSION", the line that --version prints.
+inline void printVersion(const char* tool) { std::printf("%s %s\n", tool, KESTRIVANE_VERSION); }
+
 // `status`, or 2 when standard output was not written whole (a full disk, a
 // closed descriptor): a script that trusts the status must not take lost
 // lines for lines that came.

@@ -21,6 +21,7 @@ constexpr int EXIT_USAGE = 2;
 void usage(std::FILE* stream) {
     std::fputs(
         "usage: levelcheck [--] FILE...\n"
+        "       levelcheck --help | --version\n"
         "\n"
         "Prints one line per level FILE, as the game would see it:\n"
         "  FILE: playable W x H, OPEN open, WALLS walls, snake (X,Y) to (X+3,Y) heading right[, best SCORE]\n"
@@ -108,6 +109,9 @@ int main(int argc, char** argv) {
             onlyFiles = true;
         } else if (isHelp(arg)) {
             usage(stdout);
+            return checkedExit("levelcheck", EXIT_ALL_PLAYABLE);
+        } else if (isVersion(arg)) {
+            printVersion("levelcheck");
             return checkedExit("levelcheck", EXIT_ALL_PLAYABLE);
         } else {
             std::fprintf(stderr, "levelcheck: unknown option '%s'\n", printableName(arg).c_str());

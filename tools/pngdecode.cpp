@@ -27,6 +27,7 @@ constexpr std::size_t MAX_ZLIB_OUTPUT = MAX_IMAGE_BYTES;
 void usage(std::FILE* stream) {
     std::fputs(
         "usage: pngdecode [--zlib] [--out PATH] [--] INPUT...\n"
+        "       pngdecode --help | --version\n"
         "\n"
         "Decodes each INPUT with Kestrivane's own decoder and prints one line:\n"
         "  INPUT: ok WIDTH HEIGHT   a decoded PNG\n"
@@ -64,6 +65,7 @@ int writeOutput(const std::optional<std::string>& path, const std::uint8_t* data
 struct Options {
     bool zlib = false;
     bool help = false;
+    bool version = false;
     std::optional<std::string> out;
     std::vector<std::string> inputs;
 };
@@ -80,6 +82,9 @@ std::optional<Options> parseArguments(int argc, char** argv) {
             onlyInputs = true;
         } else if (isHelp(arg)) {
             options.help = true;
+            return options;
+        } else if (isVersion(arg)) {
+            options.version = true;
             return options;
         } else if (arg == "--zlib") {
             options.zlib = true;
@@ -138,6 +143,10 @@ int main(int argc, char** argv) {
     }
     if (options->help) {
         usage(stdout);
+        return checkedExit("pngdecode", EXIT_ALL_DECODED);
+    }
+    if (options->version) {
+        printVersion("pngdecode");
         return checkedExit("pngdecode", EXIT_ALL_DECODED);
     }
     if (options->out && sameFile(*options->out, options->inputs[0])) {

@@ -29,6 +29,7 @@ cp "$suite/basn2c08.png" "$work/open.png"
 printf '\065\201\000\010\007\000\000\000' >>"$work/open.png" # a trailer holding 7
 check "no file is a usage error" "2" "$("$tool" >/dev/null 2>&1; echo $?)"
 check "-h is help wherever it stands" "0" "$("$tool" -h x >/dev/null; echo $?)"
+check "--version" "yes" "$("$tool" --version | grep -qxE 'levelcheck [0-9]+\.[0-9]+\.[0-9]+' && echo yes)"
 check "lines lost to a full disk are no success" "2" "$("$tool" "$work/open.png" 2>/dev/null >/dev/full; echo $?)"
 check "nor lines lost to a closed output" "2" "$("$tool" "$work/open.png" 2>/dev/null >&-; echo $?)"
 

@@ -35,6 +35,8 @@ check "--out writes the RGBA pixels, to the longest name too" "0|4096" "$?|$(wc 
 check "lines lost to a full disk are no success" "2" "$("$tool" "$work/ok.png" 2>/dev/null >/dev/full; echo $?)"
 check "nor lines lost to a closed output" "2" "$("$tool" "$work/ok.png" 2>/dev/null >&-; echo $?)"
 
+check "--version" "yes" "$("$tool" --version | grep -qxE 'pngdecode [0-9]+\.[0-9]+\.[0-9]+' && echo yes)"
+
 # Usage errors and inputs that cannot be read, none of which may block; each
 # run's arguments split at the spaces.
 mkfifo "$work/fifo.png"
