@@ -168,7 +168,7 @@ TEST_F(GameTest, OnlyTheRunFromOneCountsAndUnplayableLevelsArePassedOver) {
         EXPECT_EQ(readRegularFile(path, MAX_LEVEL_FILE_BYTES).failure, failure) << path;
     std::filesystem::remove("level4.png");  // gone since the count
     EXPECT_FALSE(game.startLevel());
-    std::freopen("/dev/null", "r", stdin);                              // the wait for Enter must not block the test
+    ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);          // the wait for Enter must not block the test
     EXPECT_EXIT(game.startGame(), ::testing::ExitedWithCode(255), "");  // files, none playable
 }
 
