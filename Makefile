@@ -9,7 +9,7 @@ XVFB       := xvfb-run -a -s "-screen 0 1024x1024x24"
 # CMake's own make runs beneath this one: keep it from announcing every folder.
 MAKEFLAGS  += --no-print-directory
 
-.PHONY: deps configure build play test test-asan bench screenshots clean
+.PHONY: deps configure build play test test-asan bench screenshots deb clean
 
 deps:
 	@scripts/install-deps
@@ -62,6 +62,14 @@ bench:
 	@scripts/race-processes $(BUILD)/pngdecode $(BUILD)/peer_decode $(BUILD)/bench-inputs --in-process $(BUILD)/decode-bench.json
 	@cmake --build $(BUILD) -j $(JOBS) --target frame_bench
 	@$(XVFB) $(BUILD)/frame_bench
+
+# The Debian package for players, build/kestrivane_VERSION_ARCH.deb, made
+# from the plain build with Debian's own tools (scripts/make-deb, which also
+# validates the desktop entry and the metainfo), then held to lintian.
+deb: configure
+	@scripts/install-deps package
+	@cmake --build $(BUILD) -j $(JOBS) --target kestrivane levelcheck package_files
+	@deb=$$(scripts/make-deb $(BUILD) $(BUILD)) && echo "make deb: $$deb" && lintian --fail-on error "$$deb"
 
 # The README's pictures of the game, taken under Xvfb into docs/.
 screenshots: build

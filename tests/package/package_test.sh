@@ -1,0 +1,58 @@
+#!/bin/sh
+# The Debian package, as a player meets it: made from the build, unpacked into
+# a scratch root, its launcher started with a home of its own. It must give the
+# player a folder with the shipped levels and start the game there, never
+# replace a level already there (its score lives in it), play a folder that
+# holds level1.png in place, and leave the installed files as they came. (The
+# package's maker validates its desktop entry and metainfo.)
+# usage: package_test.sh MAKE_DEB BUILD_DIR   (with DISPLAY set, xdotool on the PATH)
+set -u
+make_deb=$1
+build=$2
+. "$(dirname "$0")/../tools/checks.sh"
+
+for tool in dpkg-deb dpkg-shlibdeps; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "package: skipped, $tool is missing (scripts/install-deps installs it)"
+        exit 0
+    fi
+done
+
+"$make_deb" "$build" "$work" >/dev/null
+check "the package is made" "0" "$?"
+dpkg-deb -x "$work"/kestrivane_*.deb "$work/root"
+dpkg-deb -e "$work"/kestrivane_*.deb "$work/control"
+export HOME="$work/home" XDG_DATA_HOME="$work/data"
+mkdir -p "$HOME" "$work/elsewhere" "$work/pack"
+levels=$work/data/kestrivane
+
+# Starts the launcher in folder $1, and sets `played` to the folder the game plays in.
+play_from() {
+    (cd "$1" && exec timeout 20 "$work/root/usr/games/kestrivane" >"$work/out" 2>&1) &
+    pid=$!
+    window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kestrivane$' | head -n 1)
+    check "the title screen shows from $1" "yes" "$([ -n "$window" ] && kill -0 "$pid" && echo yes)"
+    game=$(pgrep -P "$pid" -x kestrivane)
+    played=$(readlink "/proc/$game/cwd")
+    kill "$game" 2>/dev/null
+    wait "$pid"
+}
+
+play_from "$work/elsewhere"
+check "first start: plays in the player's folder" "$levels" "$played"
+check "the player's folder gets the six levels" "level1.png level2.png level3.png level4.png level5.png level6.png" \
+    "$(cd "$levels" && echo level*.png)"
+printf 'score!!!' >>"$levels/level2.png"
+rm "$levels/level5.png"
+kept=$(md5sum "$levels/level2.png")
+play_from "$work/elsewhere"
+check "a second start replaces no level" "$kept" "$(md5sum "$levels/level2.png")"
+check "and copies back only what is missing" "6" "$(ls "$levels" | wc -l)"
+
+cp "$work/root/usr/share/games/kestrivane/levels/level3.png" "$work/pack/level1.png"
+play_from "$work/pack"
+check "a folder holding level1.png is played in place" "$work/pack" "$played"
+check "and the player's folder is left alone" "6" "$(ls "$levels" | wc -l)"
+check "the shipped files stay as packed" "" "$(cd "$work/root" && md5sum --quiet -c "$work/control/md5sums" 2>&1)"
+
+finish package
