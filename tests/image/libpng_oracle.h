@@ -1,8 +1,7 @@
 #pragma once
 
 // libpng and zlib as independent oracles for the tests: libpng decodes PNG
-// files, zlib compresses. Test files are put together chunk by chunk, so that
-// tests can split, insert and corrupt chunks, and levels need no other writer.
+// files, zlib compresses the image data of the files the tests put together.
 
 #include <png.h>
 #include <zlib.h>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "image/byte_vector.h"
+#include "image/png_writer.h"
 
 // libpng as the oracle: expanded to 8-bit RGBA, 16-bit samples cut to their high byte, CRCs ignored.
 inline ByteVector decodeWithLibpng(const ByteVector& file) {
@@ -49,36 +49,4 @@ inline ByteVector compressWithZlib(const ByteVector& data, int level = Z_DEFAULT
     return out;
 }
 
-struct Chunk {
-    std::string type;
-    ByteVector data;
-};
-
-inline void putU32(ByteVector& out, std::uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(std::uint8_t(v >> shift));
-}
-
-// The signature, then each chunk with its length and CRC.
-inline ByteVector assemble(const std::vector<Chunk>& chunks) {
-    ByteVector file = {137, 80, 78, 71, 13, 10, 26, 10};
-    for (const Chunk& chunk : chunks) {
-        putU32(file, std::uint32_t(chunk.data.size()));
-        const std::size_t typeAt = file.size();
-        file.insert(file.end(), chunk.type.begin(), chunk.type.end());
-        file.insert(file.end(), chunk.data.begin(), chunk.data.end());
-        putU32(file, std::uint32_t(crc32(0, file.data() + typeAt, uInt(file.size() - typeAt))));
-    }
-    return file;
-}
-
-inline Chunk ihdr(std::uint32_t width, std::uint32_t height, int depth, int colorType, int interlace = 0) {
-    Chunk chunk{"IHDR", {}};
-    putU32(chunk.data, width);
-    putU32(chunk.data, height);
-    chunk.data.insert(chunk.data.end(), {std::uint8_t(depth), std::uint8_t(colorType), 0, 0, std::uint8_t(interlace)});
-    return chunk;
-}
-
 inline Chunk idat(const ByteVector& scanlines) { return {"IDAT", compressWithZlib(scanlines)}; }
-
-inline const Chunk IEND{"IEND", {}};
