@@ -20,15 +20,10 @@ bool handleEvent(const SDL_Event& event, Game& game);
 void setGlAttributes();
 
 // The game's window: resizable, WINDOW_SIZE squared where the screen holds it,
-// and kept on the screen (see keepOnScreen). When the display has no
-// multisampled visual it tries once more without multisampling. Null, with
-// SDL's error set, when neither works.
+// frame and all, and otherwise the largest square that fits, centred in the
+// display's usable area. When the display has no multisampled visual it tries
+// once more without multisampling. Null, with SDL's error set, when neither works.
 SDL_Window* createGameWindow();
-
-// Where the display's usable area, less the window's frame, cannot hold the
-// window, makes it the largest square that fits and centres it there, frame
-// and all. A screen that holds it leaves it as created.
-void keepOnScreen(SDL_Window* window);
 
 // Between the window and the desktop's full screen; nothing without a window.
 void toggleFullScreen(SDL_Window* window);

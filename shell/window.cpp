@@ -25,6 +25,19 @@ std::array<int, 4> awaitFrame(SDL_Window* window) {
     return {};
 }
 
+// Where the display's usable area, less the window's frame, cannot hold the
+// window, makes it the largest square that fits and centres it there.
+void keepOnScreen(SDL_Window* window) {
+    SDL_Rect usable;
+    if (SDL_GetDisplayUsableBounds(std::max(SDL_GetWindowDisplayIndex(window), 0), &usable) != 0) return;
+    if (usable.w >= WINDOW_SIZE + FRAME_ALLOWANCE && usable.h >= WINDOW_SIZE + FRAME_ALLOWANCE) return;
+    const auto [top, left, bottom, right] = awaitFrame(window);
+    const int roomX = usable.w - left - right, roomY = usable.h - top - bottom;
+    const int side = std::max(std::min({WINDOW_SIZE, roomX, roomY}), 1);
+    SDL_SetWindowSize(window, side, side);
+    SDL_SetWindowPosition(window, usable.x + left + (roomX - side) / 2, usable.y + top + (roomY - side) / 2);
+}
+
 }  // namespace
 
 void setGlAttributes() {
@@ -52,17 +65,6 @@ SDL_Window* createGameWindow() {
     }
     if (window != nullptr) keepOnScreen(window);
     return window;
-}
-
-void keepOnScreen(SDL_Window* window) {
-    SDL_Rect usable;
-    if (SDL_GetDisplayUsableBounds(std::max(SDL_GetWindowDisplayIndex(window), 0), &usable) != 0) return;
-    if (usable.w >= WINDOW_SIZE + FRAME_ALLOWANCE && usable.h >= WINDOW_SIZE + FRAME_ALLOWANCE) return;
-    const auto [top, left, bottom, right] = awaitFrame(window);
-    const int roomX = usable.w - left - right, roomY = usable.h - top - bottom;
-    const int side = std::max(std::min({WINDOW_SIZE, roomX, roomY}), 1);
-    SDL_SetWindowSize(window, side, side);
-    SDL_SetWindowPosition(window, usable.x + left + (roomX - side) / 2, usable.y + top + (roomY - side) / 2);
 }
 
 void toggleFullScreen(SDL_Window* window) {
