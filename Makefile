@@ -1,5 +1,5 @@
-# Entry points: `make play`, `make test`, `make bench` and `make windows`. Each
-# installs what is missing first.
+# Entry points: `make play`, `make test`, `make deb`, `make bench` and
+# `make windows`. Each installs what is missing first.
 BUILD      := build
 ASAN_BUILD := build-asan
 PLAY       := $(BUILD)/play
