@@ -276,22 +276,26 @@ protected:
         for (int i = 0; i < 2; ++i) show(&Game::drawFrame);
         const int side = std::min(game.width, game.height);
         const int left = (game.width - side) / 2, top = (game.height - side + 1) / 2;
-        Centres centres{};
+        std::array<std::array<double, 3>, 4> sums{};  // x, y and count of each corner's pixels
         int around = 0;
-        for (int i = 0; i < 4; ++i) {
-            double sumX = 0, sumY = 0, count = 0;
-            for (int y = 0; y < game.height; ++y) {
-                for (int x = 0; x < game.width; ++x) {
-                    const Pixel p = at(x, y);
-                    const bool inside = x >= left && x < left + side && y >= top && y < top + side;
-                    around += !inside && i == 0 && p != BLACK;
-                    bool shows = inside;
+        for (int y = 0; y < game.height; ++y) {
+            for (int x = 0; x < game.width; ++x) {
+                const Pixel p = at(x, y);
+                if (x < left || x >= left + side || y < top || y >= top + side) {
+                    around += p != BLACK;
+                    continue;
+                }
+                for (int i = 0; i < 4; ++i) {
+                    bool shows = true;
                     for (int c = 0; c < 3; ++c) shows = shows && (CORNERS[i][c] != 0 ? p[c] >= 40 : p[c] <= 15);
-                    if (shows) sumX += x - left + 0.5, sumY += y - top + 0.5, ++count;
+                    if (shows) sums[i] = {sums[i][0] + x - left + 0.5, sums[i][1] + y - top + 0.5, sums[i][2] + 1};
                 }
             }
-            EXPECT_GT(count, 0) << "corner " << i << " unseen";
-            centres[i] = {sumX / count / side, sumY / count / side};
+        }
+        Centres centres{};
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_GT(sums[i][2], 0) << "corner " << i << " unseen";
+            centres[i] = {sums[i][0] / sums[i][2] / side, sums[i][1] / sums[i][2] / side};
         }
         EXPECT_EQ(around, 0) << "pixels not black around the picture";
         return centres;
