@@ -281,11 +281,9 @@ protected:
         for (int y = 0; y < game.height; ++y) {
             for (int x = 0; x < game.width; ++x) {
                 const Pixel p = at(x, y);
-                if (x < left || x >= left + side || y < top || y >= top + side) {
-                    around += p != BLACK;
-                    continue;
-                }
-                for (int i = 0; i < 4; ++i) {
+                const bool inside = x >= left && x < left + side && y >= top && y < top + side;
+                around += !inside && p != BLACK;
+                for (int i = 0; inside && i < 4; ++i) {
                     bool shows = true;
                     for (int c = 0; c < 3; ++c) shows = shows && (CORNERS[i][c] != 0 ? p[c] >= 40 : p[c] <= 15);
                     if (shows) sums[i] = {sums[i][0] + x - left + 0.5, sums[i][1] + y - top + 0.5, sums[i][2] + 1};
