@@ -17,6 +17,14 @@ constexpr const char* NO_PLAYABLE_LEVEL_MESSAGE =
     "Could not find a level file to play, please ensure at least one of the level files in this folder is a PNG "
     "image with five open pixels side by side in a row\n";
 
+// One step, heard when it eats. False when it killed the snake.
+bool stepSnake(Game& game) {
+    const std::int32_t length = game.snake.length;
+    const bool alive = game.snake.step(game.nextHeading, game.level);
+    if (game.snake.length > length) game.sound.play(Cue::FOOD, game.score());
+    return alive;
+}
+
 }  // namespace
 
 void failStart(const char* message) {
@@ -60,6 +68,18 @@ bool Game::startLevel() {
     return false;
 }
 
+void Game::closeTitle() {
+    if (!onTitle) return;
+    onTitle = false;
+    sound.play(Cue::NEW_LEVEL);
+}
+
+void Game::pause(bool on) {
+    if (onTitle || paused == on) return;
+    paused = on;
+    sound.play(on ? Cue::PAUSE : Cue::RESUME);
+}
+
 void Game::saveScore() { offerScore(levelFileName(levelNumber), score(), levelFile); }
 
 std::uint32_t Game::advance() {
@@ -70,13 +90,15 @@ std::uint32_t Game::advance() {
     if (onTitle || paused) return sinceStart;
 
     snake.credit(delta);
-    if (snake.elapsed >= snake.stepInterval && !snake.step(nextHeading, level)) {
+    if (snake.elapsed >= snake.stepInterval && !stepSnake(*this)) {
+        sound.play(Cue::DEATH);
         saveScore();
         if (!startLevel()) failStart(NO_PLAYABLE_LEVEL_MESSAGE);
+        sound.play(Cue::NEW_LEVEL);
         // The dead snake's frame time goes to the new one; the square ahead of a
         // fresh snake is always open, so this step cannot kill.
         snake.credit(delta);
-        if (snake.elapsed >= snake.stepInterval) snake.step(nextHeading, level);
+        if (snake.elapsed >= snake.stepInterval) stepSnake(*this);
     }
     level.fade(delta);
     return sinceStart;

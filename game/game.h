@@ -13,6 +13,7 @@
 #include "game/level.h"
 #include "game/level_file.h"
 #include "game/snake.h"
+#include "sound/sound.h"
 
 struct SDL_Window;
 struct BitmapFont;
@@ -50,6 +51,7 @@ struct Game {
     // P and a lost focus set it in play, P clears it. While it is set nothing
     // advances, nothing is owed for the time, and the frame stays as it was.
     bool paused = false;
+    Sound sound;           // silent until the shell opens its device
     DrawBatch batch;       // the renderer's; holds nothing between frames
     OpenedFile levelFile;  // the level's file, held open: the only one its score may go into
 
@@ -62,6 +64,13 @@ struct Game {
     // A level that cannot be played is passed over for another draw; false when
     // none of the counted files can be played.
     bool startLevel();
+
+    // Space on the title screen: play begins, with the new level's notes.
+    void closeTitle();
+
+    // Pauses (true) or resumes play, with a click. Nothing on the title screen,
+    // nor when play already is as asked.
+    void pause(bool on);
 
     // Offers the dying snake's score to the current level file's trailer.
     void saveScore();

@@ -12,7 +12,7 @@ bool handleKey(const SDL_KeyboardEvent& key, Game& game) {
     const bool pressed = key.state == SDL_PRESSED;  // key-down, auto-repeats included
     switch (key.keysym.sym) {
     case SDLK_ESCAPE: return true;  // on key-up too
-    case SDLK_SPACE: game.onTitle = false; break;
+    case SDLK_SPACE: game.closeTitle(); break;
     case SDLK_3:
         if (pressed) game.setProjection(!game.perspective);
         break;
@@ -26,7 +26,10 @@ bool handleKey(const SDL_KeyboardEvent& key, Game& game) {
         if (pressed && key.repeat == 0 && (key.keysym.mod & KMOD_ALT) != 0) toggleFullScreen(game.window);
         break;
     case SDLK_p:  // held down, it does not flicker between the two
-        if (pressed && key.repeat == 0 && !game.onTitle) game.paused = !game.paused;
+        if (pressed && key.repeat == 0) game.pause(!game.paused);
+        break;
+    case SDLK_m:
+        if (pressed && key.repeat == 0) game.sound.toggleMute();
         break;
     case SDLK_LEFT:
         if (pressed) steer(game, HEADING_LEFT);
@@ -57,7 +60,7 @@ bool handleEvent(const SDL_Event& event, Game& game) {
             if (game.window != nullptr) game.fitWindow();  // in pixels, which a dense display has more of
         }
         // A player whose window went behind another is not there to steer.
-        if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST && !game.onTitle) game.paused = true;
+        if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST) game.pause(true);
         return false;
     case SDL_KEYDOWN:
     case SDL_KEYUP: return handleKey(event.key, game);

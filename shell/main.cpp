@@ -25,6 +25,7 @@ void hideConsole() {
 }
 
 void release(Game& game) {
+    game.sound.close();  // first: the device's thread mixes from the game's cues
     game.snake.clear();
     game.level.clear();
     game.releaseRenderer();
@@ -62,6 +63,7 @@ int SDL_main(int /*argc*/, char* /*argv*/[]) {
     SDL_GLContext glContext = SDL_GL_CreateContext(window);
     if (glContext == nullptr) return failStartUp(game, "Could not create renderer: %s\n");
     if (!game.init(window, glContext)) return failStartUp(game, "Could not create game\n");
+    game.sound.open();
     hideConsole();
 
     bool quit = false;

@@ -1,8 +1,25 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "shell/shell.h"
 
 namespace {
+
+// The cues asked of the sound, a letter each: L a new level, P pause, R
+// resume, and M the cut that muting makes.
+std::string cuesAsked(const Sound& sound) {
+    std::string letters;
+    for (std::uint32_t n = sound.taken; n != sound.requested; ++n) {
+        const Samples* samples = sound.requests[n % REQUEST_SLOTS].samples;
+        letters += samples == nullptr                ? 'M'
+                   : samples == &sound.cues.newLevel ? 'L'
+                   : samples == &sound.cues.pause    ? 'P'
+                   : samples == &sound.cues.resume   ? 'R'
+                                                     : '?';
+    }
+    return letters;
+}
 
 SDL_Event key(SDL_Keycode sym, bool down = true, bool repeat = false) {
     SDL_Event event{static_cast<Uint32>(down ? SDL_KEYDOWN : SDL_KEYUP)};
@@ -31,6 +48,7 @@ TEST(Events, WhatEachDoesToTheGame) {
         Heading lastStep = HEADING_RIGHT;
         Heading heading = HEADING_RIGHT;  // of the next step
         bool quits = false, title = true, fog = true, paused = false;
+        std::string cues = {};
         std::pair<std::int32_t, std::int32_t> size = {WINDOW_SIZE, WINDOW_SIZE};
     } const cases[] = {
         {.what = "the window closes", .events = {SDL_Event{SDL_QUIT}}, .quits = true},
@@ -38,8 +56,11 @@ TEST(Events, WhatEachDoesToTheGame) {
         {.what = "Escape let go, pressed before the focus came", .events = {key(SDLK_ESCAPE, false)}, .quits = true},
         {.what = "another key", .events = {key(SDLK_q)}},
         {.what = "a mouse move", .events = {SDL_Event{SDL_MOUSEMOTION}}},
-        {.what = "Space twice: nothing reopens", .events = {key(SDLK_SPACE), key(SDLK_SPACE)}, .title = false},
-        {.what = "Space let go", .events = {key(SDLK_SPACE, false)}, .title = false},
+        {.what = "Space twice: nothing reopens",
+         .events = {key(SDLK_SPACE), key(SDLK_SPACE)},
+         .title = false,
+         .cues = "L"},
+        {.what = "Space let go", .events = {key(SDLK_SPACE, false)}, .title = false, .cues = "L"},
         {.what = "H", .events = {key(SDLK_h)}, .fog = false},
         {.what = "H, a repeat and a release", .events = {key(SDLK_h), key(SDLK_h, true, true), key(SDLK_h, false)}},
         {.what = "a move", .events = {windowEvent(SDL_WINDOWEVENT_MOVED, 7, 9)}},
@@ -57,21 +78,33 @@ TEST(Events, WhatEachDoesToTheGame) {
         {.what = "P in play, held and let go",
          .events = {key(SDLK_SPACE), key(SDLK_p), key(SDLK_p, true, true), key(SDLK_p, false)},
          .title = false,
-         .paused = true},
-        {.what = "P twice", .events = {key(SDLK_SPACE), key(SDLK_p), key(SDLK_p)}, .title = false},
-        {.what = "the focus lost in play, and back",
-         .events = {key(SDLK_SPACE), lostFocus, windowEvent(SDL_WINDOWEVENT_FOCUS_GAINED)},
+         .paused = true,
+         .cues = "LP"},
+        {.what = "P twice", .events = {key(SDLK_SPACE), key(SDLK_p), key(SDLK_p)}, .title = false, .cues = "LPR"},
+        {.what = "the focus lost in play, and back, and lost again paused",
+         .events = {key(SDLK_SPACE), lostFocus, windowEvent(SDL_WINDOWEVENT_FOCUS_GAINED), lostFocus},
          .title = false,
-         .paused = true},
+         .paused = true,
+         .cues = "LP"},
+        {.what = "M, held and let go: muted",
+         .events = {key(SDLK_m), key(SDLK_m, true, true), key(SDLK_m, false), key(SDLK_SPACE), key(SDLK_p)},
+         .title = false,
+         .paused = true,
+         .cues = "M"},
+        {.what = "M twice: heard again",
+         .events = {key(SDLK_m), key(SDLK_m), key(SDLK_SPACE)},
+         .title = false,
+         .cues = "ML"},
     };
     for (const Case& c : cases) {
         Game game;
+        game.sound.live = true;  // asks, with no device to hear it
         game.snake.heading = c.lastStep;
         bool quits = false;
         for (const SDL_Event& event : c.events) quits = handleEvent(event, game) || quits;
         EXPECT_EQ(std::tuple(quits, game.onTitle, game.fog, game.paused, game.nextHeading,
-                             std::pair(game.width, game.height)),
-                  std::tuple(c.quits, c.title, c.fog, c.paused, c.heading, c.size))
+                             std::pair(game.width, game.height), cuesAsked(game.sound)),
+                  std::tuple(c.quits, c.title, c.fog, c.paused, c.heading, c.size, c.cues))
             << c.what;
     }
 }
