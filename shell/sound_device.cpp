@@ -44,7 +44,7 @@ struct QuietStandardError {
 };
 
 SDL_AudioDeviceID openDevice(Sound& sound) {
-    const QuietStandardError quiet;
+    [[maybe_unused]] const QuietStandardError quiet;  // nothing to quieten on Windows
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return 0;
     SDL_AudioSpec wanted{};
     wanted.freq = SAMPLE_RATE;
