@@ -31,18 +31,19 @@ def bursts(samples, gap_ms=20):
     return found
 
 
-def record(command, folder, muted=False):
-    """Plays the corridor in `folder`: the stream, its length in samples when Space
-    went and when the death's score reached the level file, and standard error."""
+def recording(folder):
+    """Lays the corridor in a new `folder`: the environment in which the game records its sound there."""
     os.makedirs(folder)
-    level, audio = os.path.join(folder, "level1.png"), os.path.join(folder, "audio.raw")
-    shutil.copy(os.path.join(os.path.dirname(os.path.abspath(__file__)), "corridor-level.png"), level)
-    env = dict(os.environ, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE="audio.raw")
-    game = subprocess.Popen(command, cwd=folder, env=env, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.PIPE)
-    window = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "^Kestrivane$"],
-                            capture_output=True, text=True, timeout=120).stdout.split()[0]
-    subprocess.run(["xdotool", "windowfocus", "--sync", window], timeout=20)
+    shutil.copy(os.path.join(os.path.dirname(os.path.abspath(__file__)), "corridor-level.png"), folder + "/level1.png")
+    return dict(os.environ, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE="audio.raw")
+
+
+def play(folder, muted=False):
+    """With the game's window focused on the title screen: M when muted, then Space, and
+    Escape 700 ms after the death's score reaches the level file. The stream's length in
+    samples when Space went and when the score came (the driver writes through a buffer
+    of 43 ms, so a little before)."""
+    level, audio = folder + "/level1.png", folder + "/audio.raw"
     time.sleep(1)
     subprocess.run(["xdotool", "key", "m"] if muted else ["true"], timeout=20)
     space, size, deadline = os.path.getsize(audio) // 2, os.path.getsize(level), time.monotonic() + 20
@@ -52,9 +53,24 @@ def record(command, folder, muted=False):
     death = os.path.getsize(audio) // 2
     time.sleep(0.7)
     subprocess.run(["xdotool", "key", "Escape"], timeout=20)
+    return space, death
+
+
+def stream(folder):
+    with open(folder + "/audio.raw", "rb") as f:
+        return array.array("h", f.read())
+
+
+def record(command, folder, muted=False):
+    """The corridor played in `folder`: the stream, the two lengths of play(), and standard error."""
+    game = subprocess.Popen(command, cwd=folder, env=recording(folder), stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE)
+    window = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "^Kestrivane$"],
+                            capture_output=True, text=True, timeout=120).stdout.split()[0]
+    subprocess.run(["xdotool", "windowfocus", "--sync", window], timeout=20)
+    space, death = play(folder, muted)
     said = game.communicate(timeout=30)[1].decode(errors="replace")
-    with open(audio, "rb") as f:
-        return array.array("h", f.read()), space, death, said
+    return stream(folder), space, death, said
 
 
 def heard(samples, space, death):
