@@ -31,14 +31,9 @@ ByteVector sampleData(std::size_t size, std::mt19937& rng) {
         std::size_t n = 1 + pick(rng, segment);
         switch (rng() % 4) {
         case 0:
-            while (n-- > 0) {
-                const std::string& word = words[pick(rng, std::size(words))];
-                data.insert(data.end(), word.begin(), word.end());
-            }
+            for (; n > 0; --n) std::ranges::copy(words[pick(rng, std::size(words))], std::back_inserter(data));
             break;
-        case 1:
-            while (n-- > 0) data.push_back(std::uint8_t(rng()));
-            break;
+        case 1: std::generate_n(std::back_inserter(data), n, [&] { return std::uint8_t(rng()); }); break;
         case 2: data.insert(data.end(), n, std::uint8_t(rng())); break;
         default:
             if (data.empty()) break;
@@ -58,9 +53,9 @@ ByteVector readFile(const fs::path& path) {
 // Sorted, so that the seeded mutations fall on the same files every run.
 std::vector<fs::path> filesIn(const fs::path& folder, const std::string& extension) {
     std::vector<fs::path> files;
-    for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().extension() == extension) files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
+    std::ranges::copy_if(fs::directory_iterator(folder), fs::directory_iterator(), std::back_inserter(files),
+                         [&](const fs::path& path) { return path.extension() == extension; });
+    std::ranges::sort(files);
     return files;
 }
 
