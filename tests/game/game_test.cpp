@@ -67,9 +67,9 @@ ByteVector operator+(ByteVector a, const ByteVector& b) {
 
 // The eight bytes that keep `best` behind a level's PNG data.
 ByteVector trailer(std::int32_t best) {
-    ByteVector bytes = {0x35, 0x81, 0x00, 0x08};
-    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(std::uint8_t(std::uint32_t(best) >> shift));
-    return bytes;
+    const auto b = std::uint32_t(best);
+    return {
+        0x35, 0x81, 0x00, 0x08, std::uint8_t(b), std::uint8_t(b >> 8), std::uint8_t(b >> 16), std::uint8_t(b >> 24)};
 }
 
 std::uint32_t fakeNow = 0;
@@ -211,40 +211,31 @@ TEST_F(GameTest, AScoreGoesOnlyIntoTheLevelThatWasLoaded) {
     EXPECT_FALSE(std::filesystem::exists("missing.png"));
 }
 
-// On a full disk an append stops part of the way: the file goes back to its
-// old length rather than keep a torn trailer.
-TEST_F(GameTest, AScoreThatCannotBeWrittenWholeLeavesTheFileAsItWas) {
-    const ByteVector png = levelFile({"......"});
-    writeFile("level1.png", png);
-    rlimit limit{};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    const rlimit before = limit;
-    limit.rlim_cur = png.size() + 4;
-    std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails instead of killing
-    setrlimit(RLIMIT_FSIZE, &limit);
-    offerScore("level1.png", 9, loaded("level1.png"));
-    setrlimit(RLIMIT_FSIZE, &before);
-    EXPECT_EQ(fileBytes("level1.png"), png);
-}
-
-// A level padded to `size` bytes by a private chunk before its end.
-ByteVector levelOfSize(std::size_t size) {
-    const std::size_t unpadded = levelFile({"......"}).size() + 12;  // and the chunk's length, type and CRC
-    return levelFile({"......"}, {{"prVt", ByteVector(size - unpadded, 0)}});
-}
-
 // A score never takes a level past the largest file read, which would refuse
-// it for good: an append that would is given up, an overwrite is not.
-TEST_F(GameTest, AScoreKeepsTheLevelWithinTheLargestFileRead) {
+// it for good: an append that would is given up, an overwrite is not. On a
+// full disk an append stops part of the way: the file goes back to its old
+// length rather than keep a torn trailer.
+TEST_F(GameTest, AScoreKeepsTheLevelWithinTheLargestFileReadAndWhole) {
+    const ByteVector png = levelFile({"......"});
     constexpr std::size_t FITS = MAX_LEVEL_FILE_BYTES - TRAILER_SIZE;
     for (const auto& [size, after] : {std::pair{FITS, MAX_LEVEL_FILE_BYTES}, {FITS + 1, FITS + 1}}) {
-        writeFile("level1.png", levelOfSize(size));
+        // padded to `size` by a private chunk: its length, type and CRC take 12 bytes
+        writeFile("level1.png", levelFile({"......"}, {{"prVt", ByteVector(size - png.size() - 12, 0)}}));
         offerScore("level1.png", 3, loaded("level1.png"));
         offerScore("level1.png", 4, loaded("level1.png"));
         const FileContents file = readRegularFile("level1.png", MAX_LEVEL_FILE_BYTES);
         EXPECT_EQ(file.bytes.size(), after) << size;
         EXPECT_EQ(storedBest(file.bytes), after == size ? std::nullopt : std::optional(4)) << size;
     }
+    writeFile("level1.png", png);
+    rlimit before{};
+    getrlimit(RLIMIT_FSIZE, &before);
+    const rlimit limit{png.size() + 4, before.rlim_max};
+    std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails instead of killing
+    setrlimit(RLIMIT_FSIZE, &limit);
+    offerScore("level1.png", 9, loaded("level1.png"));
+    setrlimit(RLIMIT_FSIZE, &before);
+    EXPECT_EQ(fileBytes("level1.png"), png);
 }
 
 // Two games dying on one level at once: the second waits for the first's lock
@@ -288,13 +279,11 @@ TEST(Loading, FillsEveryCellAndEmptiesTheGridOnFailure) {
     huge[16 + 2] = huge[20 + 2] = 0x10;  // 4097 x 4097
     EXPECT_EQ(level.build(huge.data(), huge.size()), LEVEL_TOO_LARGE);
     EXPECT_EQ(level.build(huge.data(), 20), PNG_INPUT_TOO_SHORT);
-    for (const auto& [art, code] :
-         {std::pair{Art{std::string(MAX_LEVEL_SIDE, '.')}, 0u},
-          std::pair{Art{std::string(MAX_LEVEL_SIDE + 1, '.')}, LEVEL_TOO_LARGE},
-          std::pair{Art(MAX_LEVEL_SIDE, "."), 0u}, std::pair{Art(MAX_LEVEL_SIDE + 1, "."), LEVEL_TOO_LARGE}}) {
-        const ByteVector png = levelFile(art);
-        EXPECT_EQ(level.build(png.data(), png.size()), code) << art.size();
-    }
+    for (const int side : {MAX_LEVEL_SIDE, MAX_LEVEL_SIDE + 1})
+        for (const Art& art : {Art{std::string(side, '.')}, Art(side, ".")}) {
+            const ByteVector png = levelFile(art);
+            EXPECT_EQ(level.build(png.data(), png.size()), side > MAX_LEVEL_SIDE ? LEVEL_TOO_LARGE : 0u) << art.size();
+        }
 }
 
 Heading headingOf(char move) { return static_cast<Heading>(std::string("LURD").find(move)); }
