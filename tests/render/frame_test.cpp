@@ -16,9 +16,9 @@
 namespace {
 
 using Pixel = std::array<std::uint8_t, 3>;
-using Lit = bool (*)(Pixel);
+using Lit = std::function<bool(Pixel)>;
 constexpr Pixel BLACK{0, 0, 0}, FLOOR{0, 100, 50};  // no red, whatever the light
-constexpr Lit NOT_BLACK = [](Pixel p) { return p != BLACK; };
+const Lit NOT_BLACK = [](Pixel p) { return p != BLACK; };
 
 class Drawing : public ::testing::Test {
 protected:
@@ -61,10 +61,10 @@ protected:
     }
 
     // How many pixels of the rectangle pass `test`, and their extent as left, top, right, bottom.
-    std::pair<int, std::array<int, 4>> lit(Lit test = NOT_BLACK, int left = 0, int top = 0, int right = WINDOW_SIZE,
-                                           int bottom = WINDOW_SIZE) const {
+    std::pair<int, std::array<int, 4>> lit(const Lit& test = NOT_BLACK, int left = 0, int top = 0,
+                                           int right = WINDOW_SIZE, int bottom = WINDOW_SIZE) const {
         int count = 0;
-        std::array<int, 4> box{WINDOW_SIZE, WINDOW_SIZE, -1, -1};
+        std::array<int, 4> box{right, bottom, -1, -1};
         for (int y = top; y < bottom; ++y) {
             for (int x = left; x < right; ++x) {
                 if (!test(at(x, y))) continue;
@@ -276,26 +276,17 @@ protected:
         for (int i = 0; i < 2; ++i) show(&Game::drawFrame);
         const int side = std::min(game.width, game.height);
         const int left = (game.width - side) / 2, top = (game.height - side + 1) / 2;
-        std::array<std::array<double, 3>, 4> sums{};  // x, y and count of each corner's pixels
-        int around = 0;
-        for (int y = 0; y < game.height; ++y) {
-            for (int x = 0; x < game.width; ++x) {
-                const Pixel p = at(x, y);
-                const bool inside = x >= left && x < left + side && y >= top && y < top + side;
-                around += !inside && p != BLACK;
-                for (int i = 0; inside && i < 4; ++i) {
-                    bool shows = true;
-                    for (int c = 0; c < 3; ++c) shows = shows && (CORNERS[i][c] != 0 ? p[c] >= 40 : p[c] <= 15);
-                    if (shows) sums[i] = {sums[i][0] + x - left + 0.5, sums[i][1] + y - top + 0.5, sums[i][2] + 1};
-                }
-            }
-        }
+        EXPECT_EQ(lit(NOT_BLACK, 0, 0, game.width, game.height).first,
+                  lit(NOT_BLACK, left, top, left + side, top + side).first)
+            << "pixels not black around the picture";
+        const auto level = [](std::uint8_t v) { return std::uint8_t(v >= 40 ? 255 : v <= 15 ? 0 : 1); };
         Centres centres{};
         for (int i = 0; i < 4; ++i) {
-            EXPECT_GT(sums[i][2], 0) << "corner " << i << " unseen";
-            centres[i] = {sums[i][0] / sums[i][2] / side, sums[i][1] / sums[i][2] / side};
+            const Lit shows = [&](Pixel p) { return Pixel{level(p[0]), level(p[1]), level(p[2])} == CORNERS[i]; };
+            const auto [count, box] = lit(shows, left, top, left + side, top + side);
+            EXPECT_GT(count, 0) << "corner " << i << " unseen";
+            centres[i] = {(box[0] + box[2] + 1 - 2.0 * left) / 2 / side, (box[1] + box[3] + 1 - 2.0 * top) / 2 / side};
         }
-        EXPECT_EQ(around, 0) << "pixels not black around the picture";
         return centres;
     }
 };
