@@ -98,33 +98,29 @@ protected:
 // title (t), is paused (p) or plays (o); a wall far ahead was seen at the start,
 // and fades as any cell does, to 0 at least.
 TEST_F(GameTest, FramesCreditTheirTimeAndStepAtMostOnce) {
-    struct Case {
-        std::vector<std::uint32_t> frames;
-        std::string states;
-        std::int32_t headX;
-        std::uint32_t elapsed, sinceStart;
-        std::int32_t visibility;
-    } const cases[] = {
-        {{1000, 5000, 9000, 9030}, "ttto", 3, 30, 8030, 970},             // the title freezes the snake, not the clock
-        {{1000, 1120}, "oo", 4, 70, 120, 880},                            // one step, the rest kept
-        {{1000, 1120, 1121}, "ooo", 5, 21, 121, 879},                     // a short frame steps on what was kept
-        {{0xFFFFFFF0u, 0x20}, "oo", 3, 48, 48, 952},                      // across the clock's wrap-around
-        {{1000, 1030, 1100, 9000, 9010}, "ooppo", 3, 40, 8010, 960},      // a pause: nothing fades, nothing owed
-        {{1000, 7000, 7001, 7002, 7003, 7004}, "oooooo", 7, 4, 6004, 0},  // a stall: four steps owed at most
-        {{1000, 0x90000000u}, "oo", 4, 150, 0x8FFFFC18u, 0},              // a suspend of 28 days
-    };
+    // frames, their states, then the head's column, the time kept, the last frame's and the wall's visibility
+    const std::tuple<std::vector<std::uint32_t>, std::string, std::int32_t, std::uint32_t, std::uint32_t, std::int32_t>
+        cases[] = {
+            {{1000, 5000, 9000, 9030}, "ttto", 3, 30, 8030, 970},         // the title freezes the snake, not the clock
+            {{1000, 1120}, "oo", 4, 70, 120, 880},                        // one step, the rest kept
+            {{1000, 1120, 1121}, "ooo", 5, 21, 121, 879},                 // a short frame steps on what was kept
+            {{0xFFFFFFF0u, 0x20}, "oo", 3, 48, 48, 952},                  // across the clock's wrap-around
+            {{1000, 1030, 1100, 9000, 9010}, "ooppo", 3, 40, 8010, 960},  // a pause: nothing fades, nothing owed
+            {{1000, 7000, 7001, 7002, 7003, 7004}, "oooooo", 7, 4, 6004, 0},  // a stall: four steps owed at most
+            {{1000, 0x90000000u}, "oo", 4, 150, 0x8FFFFC18u, 0},              // a suspend of 28 days
+        };
     writeFile("level1.png", levelFile({"....................#.........."}));
-    for (const Case& c : cases) {
+    for (const auto& [frames, states, headX, elapsed, sinceStart, visibility] : cases) {
         game.startGame();
         game.level.cellAt(20, 0)->visibility = FULL_VISIBILITY;
-        std::uint32_t sinceStart = 0;
-        for (std::size_t i = 0; i < c.frames.size(); ++i) {
-            game.onTitle = c.states[i] == 't';
-            game.paused = c.states[i] == 'p';
-            sinceStart = frameAt(c.frames[i]);
+        std::uint32_t since = 0;
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            game.onTitle = states[i] == 't';
+            game.paused = states[i] == 'p';
+            since = frameAt(frames[i]);
         }
-        EXPECT_EQ(std::tuple(game.snake.head().x, game.snake.elapsed, sinceStart, game.level.cellAt(20, 0)->visibility),
-                  std::tuple(c.headX, c.elapsed, c.sinceStart, c.visibility));
+        EXPECT_EQ(std::tuple(game.snake.head().x, game.snake.elapsed, since, game.level.cellAt(20, 0)->visibility),
+                  std::tuple(headX, elapsed, sinceStart, visibility));
     }
 }
 
@@ -182,11 +178,7 @@ OpenedFile loaded(const std::string& path) { return std::move(readRegularFile(pa
 TEST_F(GameTest, AScoreGoesOnlyIntoTheLevelThatWasLoaded) {
     const ByteVector png = levelFile({"......"}), text = {'h', 'i', '\n'};
     constexpr std::int32_t HIGH = 0x01020304;
-    struct Case {
-        ByteVector before;
-        std::int32_t score;
-        ByteVector after;
-    } const cases[] = {
+    const std::tuple<ByteVector, std::int32_t, ByteVector> cases[] = {
         {png, 0, png + trailer(0)},
         {png + trailer(0), 0, png + trailer(0)},
         {png + trailer(-7), -8, png + trailer(-7)},
@@ -196,12 +188,12 @@ TEST_F(GameTest, AScoreGoesOnlyIntoTheLevelThatWasLoaded) {
         {png + ByteVector{0}, 9, png + ByteVector{0}},                      // something behind IEND
         {png + trailer(3) + trailer(5), 9, png + trailer(3) + trailer(5)},  // a second trailer
     };
-    for (const Case& c : cases) {
+    for (const auto& [before, score, after] : cases) {
         writeFile("level1.png", png);
         const OpenedFile level = loaded("level1.png");
-        writeFile("level1.png", c.before);
-        offerScore("level1.png", c.score, level);
-        EXPECT_EQ(fileBytes("level1.png"), c.after) << &c - cases;
+        writeFile("level1.png", before);
+        offerScore("level1.png", score, level);
+        EXPECT_EQ(fileBytes("level1.png"), after) << before.size() << " bytes offered " << score;
     }
     writeFile("level1.png", png);
     std::filesystem::create_symlink("level1.png", "link.png");
@@ -364,25 +356,16 @@ Squares litSquares(const Level& level) {
 // cos 270 degrees is just below 0: the straight-up ray ends left of the head,
 // truncated toward 0, not floored.
 TEST(Sight, RayEnds) {
-    struct Case {
-        Segment head;
-        Heading heading;
-        float offset;
-        Segment end;
-    } const cases[] = {{{10, 10}, HEADING_RIGHT, 0, {25, 10}}, {{10, 10}, HEADING_RIGHT, -1, {24, 9}},
-                       {{10, 10}, HEADING_UP, 0, {9, -5}},     {{0, 10}, HEADING_UP, 0, {0, -5}},
-                       {{10, 10}, HEADING_LEFT, 0, {-5, 10}},  {{10, 10}, HEADING_DOWN, 0, {10, 25}}};
-    for (const Case& c : cases) {
-        EXPECT_EQ(sightRayEnd(c.head, c.heading, SIGHT_RANGE, c.offset), c.end) << c.heading << " " << c.offset;
-    }
+    const std::tuple<Segment, Heading, float, Segment> cases[] = {
+        {{10, 10}, HEADING_RIGHT, 0, {25, 10}}, {{10, 10}, HEADING_RIGHT, -1, {24, 9}},
+        {{10, 10}, HEADING_UP, 0, {9, -5}},     {{0, 10}, HEADING_UP, 0, {0, -5}},
+        {{10, 10}, HEADING_LEFT, 0, {-5, 10}},  {{10, 10}, HEADING_DOWN, 0, {10, 25}}};
+    for (const auto& [head, heading, offset, end] : cases)
+        EXPECT_EQ(sightRayEnd(head, heading, SIGHT_RANGE, offset), end) << heading << " " << offset;
 }
 
 TEST(Sight, CastRayLightsItsLineAndStopsAtTheFirstWall) {
-    struct Case {
-        Art art;
-        Segment from, to;
-        Squares lit;
-    } const cases[] = {
+    const std::tuple<Art, Segment, Segment, Squares> cases[] = {
         {{".....", ".....", "....."}, {0, 0}, {4, 2}, {{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}}},
         {{"....", "....", "....", "...."}, {3, 3}, {0, 0}, {{3, 3}, {2, 2}, {1, 1}, {0, 0}}},
         {{"..#.."}, {0, 0}, {4, 0}, {{0, 0}, {1, 0}, {2, 0}}},
@@ -390,11 +373,10 @@ TEST(Sight, CastRayLightsItsLineAndStopsAtTheFirstWall) {
         {{"...", "..."}, {1, 0}, {1, -15}, {{1, 0}}},                 // off the grid nothing is lit
         {{"...", "..."}, {-3, 1}, {5, 1}, {{0, 1}, {1, 1}, {2, 1}}},  // from outside, across the grid
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.from.x << "," << c.from.y << " to " << c.to.x << "," << c.to.y);
-        Level level = levelFromArt(c.art);
-        level.castRay(c.from.x, c.from.y, c.to.x, c.to.y);
-        EXPECT_EQ(litSquares(level), c.lit);
+    for (const auto& [art, from, to, lit] : cases) {
+        Level level = levelFromArt(art);
+        level.castRay(from.x, from.y, to.x, to.y);
+        EXPECT_EQ(litSquares(level), lit) << from.x << "," << from.y << " to " << to.x << "," << to.y;
     }
 }
 
