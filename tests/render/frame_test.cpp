@@ -320,14 +320,11 @@ TEST_F(Window, StartsOnTheScreenAndScalesThePictureIntoEverySize) {
     altEnter.key.keysym = {SDL_SCANCODE_RETURN, SDLK_RETURN, KMOD_LALT, 0};
     SDL_DisplayMode screen;
     SDL_GetDesktopDisplayMode(0, &screen);
-    const struct {
-        const char* what;
-        std::pair<int, int> size;
-        const SDL_Event* key = nullptr;
-    } sizes[] = {{"500 x 500", {500, 500}},
-                 {"1000 x 600", {1000, 600}},
-                 {"full screen", {screen.w, screen.h}, &f11},
-                 {"back from full screen", {1000, 600}, &altEnter}};
+    const std::tuple<const char*, std::pair<int, int>, const SDL_Event*> sizes[] = {
+        {"500 x 500", {500, 500}, nullptr},
+        {"1000 x 600", {1000, 600}, nullptr},
+        {"full screen", {screen.w, screen.h}, &f11},
+        {"back from full screen", {1000, 600}, &altEnter}};
     for (const auto& [what, size, key] : sizes) {
         if (key == nullptr) SDL_SetWindowSize(game.window, size.first, size.second);
         if (key != nullptr) handleEvent(*key, game);
