@@ -7,8 +7,7 @@
 # package's maker validates its desktop entry and metainfo.)
 # usage: package_test.sh MAKE_DEB BUILD_DIR   (with DISPLAY set, xdotool on the PATH)
 set -u
-make_deb=$1
-build=$2
+make_deb=$1 build=$2
 . "$(dirname "$0")/../tools/checks.sh"
 
 if ! command -v dpkg-deb >/dev/null || ! command -v dpkg-shlibdeps >/dev/null; then

@@ -4,10 +4,7 @@
 # (compared decoded, so that another zlib's compressed bytes do not matter).
 # usage: levelcheck_test.sh LEVELCHECK PNGDECODE REPOSITORY PNGSUITE_DIR
 set -u
-tool=$1
-pngdecode=$2
-repo=$3
-suite=$4
+tool=$1 pngdecode=$2 repo=$3 suite=$4
 . "$(dirname "$0")/checks.sh"
 
 out=$("$tool" "$repo"/levels/level*.png); status=$?
@@ -49,8 +46,7 @@ check "refusals with their reasons, and a playable level with a best" "-h: refus
 # faces a wall two squares ahead, on a level wider than the window.
 python3 - "$work/wall.png" <<'PY'
 import struct, sys, zlib
-rows = [bytes([0, 0, 0, 255 if y == 3 and 1 <= x <= 5 else 254] * 1) for y in range(5) for x in range(101)]
-raw = b''.join(b'\0' + b''.join(rows[y * 101:(y + 1) * 101]) for y in range(5))
+raw = b''.join(b'\0' + b''.join(bytes([0, 0, 0, 255 if y == 3 and 1 <= x <= 5 else 254]) for x in range(101)) for y in range(5))
 chunk = lambda t, d: struct.pack('>I', len(d)) + t + d + struct.pack('>I', zlib.crc32(t + d))
 open(sys.argv[1], 'wb').write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', 101, 5, 8, 6, 0, 0, 0))
                               + chunk(b'IDAT', zlib.compress(raw)) + chunk(b'IEND', b''))

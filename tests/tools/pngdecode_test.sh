@@ -2,8 +2,7 @@
 # The pngdecode command line: result lines, --out, and exit statuses.
 # usage: pngdecode_test.sh PNGDECODE PNGSUITE_DIR
 set -u
-tool=$1
-suite=$2
+tool=$1 suite=$2
 . "$(dirname "$0")/checks.sh"
 
 cp "$suite/basn0g01.png" "$work/ok.png"
