@@ -7,6 +7,7 @@
 // by the differential test and the fuzz targets.
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -92,13 +93,8 @@ inline std::size_t expectedSize(const ByteVector& in) {
 inline std::string compareZlibFuzzInput(const std::uint8_t* data, std::size_t size) {
     const unsigned choice = size >= 2 ? data[0] | data[1] << 8 : 0;
     const ByteVector stream(data + (size >= 2 ? 2 : 0), data + size);
-    const std::size_t n = choice & 0x3FFF;
-    std::size_t room = n;
-    if (choice >> 14 != 0) {
-        const std::size_t exact = expectedSize(stream);
-        room = choice >> 14 == 1 ? exact : choice >> 14 == 2 ? exact - std::min(n, exact) : exact + n;
-    }
-    return compareZlib(stream, room);
+    const std::size_t n = choice & 0x3FFF, exact = choice >> 14 == 0 ? 0 : expectedSize(stream);
+    return compareZlib(stream, std::array{n, exact, exact - std::min(n, exact), exact + n}[choice >> 14]);
 }
 
 }  // namespace differential
