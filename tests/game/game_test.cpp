@@ -283,16 +283,13 @@ Heading headingOf(char move) { return static_cast<Heading>(std::string("LURD").f
 // The squares from `at` on along `moves` (L, U, R, D).
 std::vector<Segment> trail(Segment at, const std::string& moves) {
     std::vector<Segment> squares = {at};
-    for (const Heading h : moves | std::views::transform(headingOf)) {
-        at = {at.x + (h == HEADING_RIGHT) - (h == HEADING_LEFT), at.y + (h == HEADING_DOWN) - (h == HEADING_UP)};
-        squares.push_back(at);
-    }
+    for (const Heading h : moves | std::views::transform(headingOf))
+        squares.push_back(
+            at = {at.x + (h == HEADING_RIGHT) - (h == HEADING_LEFT), at.y + (h == HEADING_DOWN) - (h == HEADING_UP)});
     return squares;
 }
 
-std::ptrdiff_t foodCount(const Level& level) {
-    return std::count_if(level.cells.begin(), level.cells.end(), [](const Cell& c) { return c.food; });
-}
+std::ptrdiff_t foodCount(const Level& level) { return std::ranges::count_if(level.cells, &Cell::food); }
 
 // A snake laid from (1, 1) along `body` makes `moves`; then it is the last
 // `length` squares of its trail, or dead with a length of 0.

@@ -31,9 +31,8 @@ TEST(PngDecoder, EveryFileDecodesOrFailsWithItsCode) {
     const Chunk palette1{"PLTE", {1, 2, 3}};
     const Chunk text{"tEXt", {'k', 0, 'v'}};
     const Chunk rgbKey{"tRNS", {0, 1, 0, 2, 0, 3}};
-    Chunk firstRows = GREY_2x2_ROWS, lastRows{"IDAT", {}};
-    lastRows.data.assign(firstRows.data.begin() + 3, firstRows.data.end());
-    firstRows.data.resize(3);
+    const ByteVector& rows = GREY_2x2_ROWS.data;
+    const Chunk firstRows{"IDAT", {rows.begin(), rows.begin() + 3}}, lastRows{"IDAT", {rows.begin() + 3, rows.end()}};
     const struct {
         const char* name;
         ByteVector file;

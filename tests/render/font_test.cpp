@@ -34,14 +34,13 @@ TEST(Font, GlyphRectanglesHoldTheirColumnsThreeTimesEnlarged) {
                              glyph.uRight * SIZE, glyph.vBottom * SIZE),
                   std::tuple(7u, width, 21, left, top, left + width, top + 21));
         ASSERT_TRUE(left > 0 && top > 0 && left + width < SIZE && top + 21 < SIZE) << code;
-        for (int y = top - 1; y <= top + 21; ++y) {
+        for (int y = top - 1; y <= top + 21; ++y)
             for (int x = left - 1; x <= left + width; ++x) {
                 const bool inside = x >= left && x < left + width && y >= top && y < top + 21;
                 const bool lit = inside && (used[(x - left) / 3] >> (y - top) / 3 & 1);
                 ASSERT_EQ(sum(y * SIZE + x), lit ? 4 * 255 : 0) << code << " at " << x << "," << y;
                 checked[y * SIZE + x] = true;
             }
-        }
     }
     for (int i = 0; i < SIZE * SIZE; ++i) ASSERT_TRUE(checked[i] || sum(i) == 0) << i % SIZE << "," << i / SIZE;
 }

@@ -65,13 +65,12 @@ protected:
                                            int right = WINDOW_SIZE, int bottom = WINDOW_SIZE) const {
         int count = 0;
         std::array<int, 4> box{right, bottom, -1, -1};
-        for (int y = top; y < bottom; ++y) {
+        for (int y = top; y < bottom; ++y)
             for (int x = left; x < right; ++x) {
                 if (!test(at(x, y))) continue;
                 box = {std::min(box[0], x), std::min(box[1], y), std::max(box[2], x), std::max(box[3], y)};
                 ++count;
             }
-        }
         return {count, box};
     }
 
