@@ -152,9 +152,8 @@ TEST_F(GameTest, OnlyTheRunFromOneCountsAndUnplayableLevelsArePassedOver) {
     writeFile("level8.png", levelFile({"......"}));  // behind a gap
     game.startGame();
     EXPECT_EQ(game.levelCount, 6);
-    for (int i = 0; i < 50; ++i) {
+    for (int i = 0; i < 50; ++i)
         ASSERT_TRUE(game.startLevel() && game.levelNumber == 4 && (game.snake.body[0] == Segment{1, 0})) << i;
-    }
     writeFile("huge.png", {});
     std::filesystem::resize_file("huge.png", MAX_LEVEL_FILE_BYTES + 1);  // sparse
     for (const auto& [path, failure] : {std::pair{"level5.png", ReadFailure::NOT_A_REGULAR_FILE},
@@ -292,39 +291,34 @@ std::vector<Segment> trail(Segment at, const std::string& moves) {
 std::ptrdiff_t foodCount(const Level& level) { return std::ranges::count_if(level.cells, &Cell::food); }
 
 // A snake laid from (1, 1) along `body` makes `moves`; then it is the last
-// `length` squares of its trail, or dead with a length of 0.
+// `length` squares of its trail, or dead with a length of 0. Its body holds
+// `capacity` squares, or with a capacity of 0 as many as the grid has cells.
 TEST(SnakeStep, Rules) {
     const Art open = {"........", "........", "........"};
     const Art foodAhead = {"........", ".....f..", "........"};
-    struct Case {
-        const char* what;
-        Art art;
-        std::string body, moves;
-        std::int32_t length;        // 0: the last step kills
-        std::int32_t capacity = 0;  // 0: the grid's cell count
-    } const cases[] = {
-        {"the head may enter the square the tail leaves", open, "RRR", "DLU", 4},
-        {"the head into the body dies", open, "RRRDL", "U", 0},
-        {"food under the body is eaten", {"........", "...f....", "........"}, "RRRDL", "U", 7},
-        {"a wall kills", {"........", ".....#..", "........"}, "RRR", "R", 0},
-        {"eating grows at the head", foodAhead, "RRR", "R", 5},
+    const std::tuple<const char*, Art, std::string, std::string, std::int32_t, std::int32_t> cases[] = {
+        {"the head may enter the square the tail leaves", open, "RRR", "DLU", 4, 0},
+        {"the head into the body dies", open, "RRRDL", "U", 0, 0},
+        {"food under the body is eaten", {"........", "...f....", "........"}, "RRRDL", "U", 7, 0},
+        {"a wall kills", {"........", ".....#..", "........"}, "RRR", "R", 0, 0},
+        {"eating grows at the head", foodAhead, "RRR", "R", 5, 0},
         {"a full body eats without growing", foodAhead, "RRR", "R", 4, 4},
-        {"an open border lets the snake out and back in", {"......", "......"}, "RRR", "RRUL", 4},
+        {"an open border lets the snake out and back in", {"......", "......"}, "RRR", "RRUL", 4, 0},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Level level = levelFromArt(c.art);
+    for (const auto& [what, art, body, moves, length, capacity] : cases) {
+        SCOPED_TRACE(what);
+        Level level = levelFromArt(art);
         const std::ptrdiff_t food = foodCount(level);
-        const std::vector<Segment> squares = trail({1, 1}, c.body + c.moves);
-        Snake snake{std::vector<Segment>(c.capacity ? c.capacity : level.width * level.height),
-                    static_cast<std::int32_t>(c.body.size() + 1)};
+        const std::vector<Segment> squares = trail({1, 1}, body + moves);
+        Snake snake{std::vector<Segment>(capacity ? capacity : level.width * level.height),
+                    static_cast<std::int32_t>(body.size() + 1)};
         std::copy_n(squares.begin(), snake.length, snake.body.begin());
         bool alive = true;
-        for (const char move : c.moves) alive = snake.step(headingOf(move), level);
-        EXPECT_EQ(snake.heading, headingOf(c.moves.back()));  // the sight fan looks this way
-        EXPECT_EQ(foodCount(level), food);                    // eaten food is placed anew
+        for (const char move : moves) alive = snake.step(headingOf(move), level);
+        EXPECT_EQ(snake.heading, headingOf(moves.back()));  // the sight fan looks this way
+        EXPECT_EQ(foodCount(level), food);                  // eaten food is placed anew
         EXPECT_EQ(std::vector(snake.body.begin(), snake.body.begin() + (alive ? snake.length : 0)),
-                  std::vector(squares.end() - c.length, squares.end()));
+                  std::vector(squares.end() - length, squares.end()));
     }
 }
 
@@ -336,8 +330,7 @@ TEST(PlaceFood, DrawsColumnThenRowAndStaysOnOpenCells) {
     Level level = levelFromArt({".###", "####", "###."});
     for (int i = 0; i < 100; ++i) {
         level.resetFood();
-        ASSERT_EQ(foodCount(level), 1);
-        ASSERT_TRUE(level.cells[0].food || level.cells[11].food);
+        ASSERT_TRUE(foodCount(level) == 1 && (level.cells[0].food || level.cells[11].food)) << foodCount(level);
     }
 }
 

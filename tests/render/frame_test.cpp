@@ -104,10 +104,8 @@ protected:
 // floor ahead of it from the frame after it was cast.
 TEST_F(Drawing, CellsShowInTheirShadedColourUnderTheFogAndTheSnakeOverAll) {
     constexpr Pixel OWN{90, 80, 70};
-    struct Case {
-        Cell cell;  // its place is set below
-        Pixel fog, clear;
-    } const cases[] = {
+    // each cell (its place set below), and its colour with fog and without
+    const std::tuple<Cell, Pixel, Pixel> cases[] = {
         {{90, 80, 70, 255, false, 0, 0, false, 1000}, OWN, OWN},
         {{90, 80, 70, 255, false, 0, 0, false, 0}, BLACK, OWN},
         {{90, 80, 70, 254, true, 0, 0, false, 0}, BLACK, OWN},
@@ -115,13 +113,14 @@ TEST_F(Drawing, CellsShowInTheirShadedColourUnderTheFogAndTheSnakeOverAll) {
         {{90, 80, 70, 0, true, 0, 0, false, 1000}, BLACK, BLACK},               // a wall never drawn
         {{90, 80, 70, 255, false, 0, 0, true, 500}, {0, 0, 127}, {0, 0, 255}},  // food, half faded: truncated
     };
-    for (int i = 0; i < 6; ++i) *game.level.cellAt(2 * i, 0) = cases[i].cell;
+    for (int i = 0; i < 6; ++i) *game.level.cellAt(2 * i, 0) = std::get<Cell>(cases[i]);
     game.level.cellAt(3, 30)->food = true;  // under the snake's second segment
     game.level.cellAt(3, 30)->visibility = 1000;
     for (const int pass : {0, 1, 2}) {
         game.fog = pass < 2;
         show(&Game::drawFrame);
-        for (int i = 0; i < 6; ++i) EXPECT_EQ(cellColour(2 * i, 0), game.fog ? cases[i].fog : cases[i].clear) << i;
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(cellColour(2 * i, 0), game.fog ? std::get<1>(cases[i]) : std::get<2>(cases[i])) << i;
         EXPECT_EQ(std::tuple(cellColour(2, 30), cellColour(3, 30), cellColour(6, 30)),
                   std::tuple(Pixel{0, 255, 0}, Pixel{0, 0, 255}, pass == 0 ? BLACK : FLOOR));
     }
