@@ -205,8 +205,10 @@ TEST_F(GameTest, AScoreGoesOnlyIntoTheLevelThatWasLoaded) {
 // A score never takes a level past the largest file read, which would refuse
 // it for good: an append that would is given up, an overwrite is not. On a
 // full disk an append stops part of the way: the file goes back to its old
-// length rather than keep a torn trailer.
-TEST_F(GameTest, AScoreKeepsTheLevelWithinTheLargestFileReadAndWhole) {
+// length rather than keep a torn trailer. Two games dying on one level at
+// once: the second waits for the first's lock and then finds its trailer, so
+// the file gains one.
+TEST_F(GameTest, AScoreIsWrittenWholeOnceAndWithinTheLargestFileRead) {
     const ByteVector png = levelFile({"......"});
     constexpr std::size_t FITS = MAX_LEVEL_FILE_BYTES - TRAILER_SIZE;
     for (const auto& [size, after] : {std::pair{FITS, MAX_LEVEL_FILE_BYTES}, {FITS + 1, FITS + 1}}) {
@@ -227,13 +229,7 @@ TEST_F(GameTest, AScoreKeepsTheLevelWithinTheLargestFileReadAndWhole) {
     offerScore("level1.png", 9, loaded("level1.png"));
     setrlimit(RLIMIT_FSIZE, &before);
     EXPECT_EQ(fileBytes("level1.png"), png);
-}
 
-// Two games dying on one level at once: the second waits for the first's lock
-// and then finds its trailer, so the file gains one.
-TEST_F(GameTest, TwoGamesDyingAtOnceAppendOneTrailer) {
-    const ByteVector png = levelFile({"......"});
-    writeFile("level1.png", png);
     const OpenedFile level = loaded("level1.png");
     const int other = ::open("level1.png", O_WRONLY | O_APPEND);
     ASSERT_EQ(flock(other, LOCK_EX), 0);
