@@ -6,10 +6,9 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 
 check() {
-    if [ "$2" != "$3" ]; then
-        printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
-        failures=$((failures + 1))
-    fi
+    [ "$2" = "$3" ] && return
+    printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
+    failures=$((failures + 1))
 }
 
 finish() {

@@ -10,8 +10,7 @@ tool=$1 pngdecode=$2 repo=$3 suite=$4
 out=$("$tool" "$repo"/levels/level*.png); status=$?
 check "shipped levels are playable" "0" "$status"
 check "at least six levels" "yes" "$([ "$(echo "$out" | grep -c ': playable 100 x 100, ')" -ge 6 ] && echo yes)"
-check "no shipped level carries a score" "0" "$(echo "$out" | grep -c ', best ')"
-check "no shipped level has a warning" "0" "$(echo "$out" | grep -c 'warning')"
+check "no shipped level carries a score or has a warning" "0" "$(echo "$out" | grep -c -e ', best ' -e 'warning')"
 
 "$repo/scripts/make-levels" "$work" >/dev/null
 for level in "$repo"/levels/level*.png; do

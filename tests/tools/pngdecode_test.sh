@@ -11,8 +11,8 @@ printf '\170\001\001\003\000\374\377abc' >"$work/abc.zlib" # one stored block: "
 
 out=$("$tool" "$work/ok.png" "$work/bad.png"); status=$?
 check "a decoded PNG and a failed one" "$work/ok.png: ok 32 32|$work/bad.png: error 28|1" "$(echo "$out" | paste -sd'|')|$status"
-check "zlib stream" "$work/abc.zlib: ok 3" "$("$tool" --zlib --out "$work/abc" "$work/abc.zlib")"
-check "--zlib --out writes the bytes" "abc" "$(cat "$work/abc")"
+check "zlib stream, its bytes written by --out" "$work/abc.zlib: ok 3|abc" \
+    "$("$tool" --zlib --out "$work/abc" "$work/abc.zlib")|$(cat "$work/abc")"
 
 # Hostile and unlucky outputs and inputs: nothing is lost, nothing blocks.
 cp "$work/ok.png" "$work/keep.png"
