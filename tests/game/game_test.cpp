@@ -156,11 +156,9 @@ TEST_F(GameTest, OnlyTheRunFromOneCountsAndUnplayableLevelsArePassedOver) {
         ASSERT_TRUE(game.startLevel() && game.levelNumber == 4 && (game.snake.body[0] == Segment{1, 0})) << i;
     writeFile("huge.png", {});
     std::filesystem::resize_file("huge.png", MAX_LEVEL_FILE_BYTES + 1);  // sparse
-    for (const auto& [path, failure] : {std::pair{"level5.png", ReadFailure::NOT_A_REGULAR_FILE},
-                                        {"level6.png", ReadFailure::NOT_A_REGULAR_FILE},
-                                        {"/dev/zero", ReadFailure::NOT_A_REGULAR_FILE},
-                                        {"huge.png", ReadFailure::TOO_LARGE}})
-        EXPECT_EQ(readRegularFile(path, MAX_LEVEL_FILE_BYTES).failure, failure) << path;
+    for (const char* path : {"level5.png", "level6.png", "/dev/zero"})
+        EXPECT_EQ(readRegularFile(path, MAX_LEVEL_FILE_BYTES).failure, ReadFailure::NOT_A_REGULAR_FILE) << path;
+    EXPECT_EQ(readRegularFile("huge.png", MAX_LEVEL_FILE_BYTES).failure, ReadFailure::TOO_LARGE);
     std::filesystem::remove("level4.png");  // gone since the count
     EXPECT_FALSE(game.startLevel());
     ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);          // the wait for Enter must not block the test

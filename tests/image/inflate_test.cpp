@@ -80,9 +80,8 @@ BitWriter dynamic(unsigned hlit, unsigned hdist, const Seq& seq, const Lengths& 
 // A dynamic block with literal/length codes 'a' -> 0, 256 -> 10, 257 -> 11 and distance lengths from `tail`;
 // then, if `k` >= 0, 'a's until `k` more bits end a byte.
 BitWriter aBlock(unsigned hdist, Seq tail, int k = -1) {
-    Seq seq = {{18, 97}, {1, 0}, {18, 138}, {18, 20}, {2, 0}, {2, 0}};
-    seq.insert(seq.end(), tail.begin(), tail.end());
-    BitWriter w = dynamic(258, hdist, seq);
+    tail.insert(tail.begin(), {{18, 97}, {1, 0}, {18, 138}, {18, 20}, {2, 0}, {2, 0}});
+    BitWriter w = dynamic(258, hdist, tail);
     while (k >= 0 && (w.bits + k) % 8) w.putHuffman(0, 1);
     return w;
 }

@@ -28,9 +28,7 @@ ByteVector withByte(ByteVector file, std::size_t at, std::uint8_t value) {
 TEST(PngDecoder, EveryFileDecodesOrFailsWithItsCode) {
     const ByteVector valid = assemble({GREY_2x2, GREY_2x2_ROWS, IEND});
     const ByteVector grey = {10, 10, 10, 255, 20, 20, 20, 255, 30, 30, 30, 255, 40, 40, 40, 255};
-    const Chunk palette1{"PLTE", {1, 2, 3}};
-    const Chunk text{"tEXt", {'k', 0, 'v'}};
-    const Chunk rgbKey{"tRNS", {0, 1, 0, 2, 0, 3}};
+    const Chunk palette1{"PLTE", {1, 2, 3}}, text{"tEXt", {'k', 0, 'v'}}, rgbKey{"tRNS", {0, 1, 0, 2, 0, 3}};
     const ByteVector& rows = GREY_2x2_ROWS.data;
     const Chunk firstRows{"IDAT", {rows.begin(), rows.begin() + 3}}, lastRows{"IDAT", {rows.begin() + 3, rows.end()}};
     const struct {
