@@ -337,17 +337,6 @@ Squares litSquares(const Level& level) {
     return lit;
 }
 
-// cos 270 degrees is just below 0: the straight-up ray ends left of the head,
-// truncated toward 0, not floored.
-TEST(Sight, RayEnds) {
-    const std::tuple<Segment, Heading, float, Segment> cases[] = {
-        {{10, 10}, HEADING_RIGHT, 0, {25, 10}}, {{10, 10}, HEADING_RIGHT, -1, {24, 9}},
-        {{10, 10}, HEADING_UP, 0, {9, -5}},     {{0, 10}, HEADING_UP, 0, {0, -5}},
-        {{10, 10}, HEADING_LEFT, 0, {-5, 10}},  {{10, 10}, HEADING_DOWN, 0, {10, 25}}};
-    for (const auto& [head, heading, offset, end] : cases)
-        EXPECT_EQ(sightRayEnd(head, heading, SIGHT_RANGE, offset), end) << heading << " " << offset;
-}
-
 TEST(Sight, CastRayLightsItsLineAndStopsAtTheFirstWall) {
     const std::tuple<Art, Segment, Segment, Squares> cases[] = {
         {{".....", ".....", "....."}, {0, 0}, {4, 2}, {{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}}},
@@ -364,7 +353,16 @@ TEST(Sight, CastRayLightsItsLineAndStopsAtTheFirstWall) {
     }
 }
 
-TEST(Sight, FanFollowsTheLastStepsHeading) {
+// A ray's end for each heading: cos 270 degrees is just below 0, so the
+// straight-up ray ends left of the head, truncated toward 0, not floored. The
+// fan of rays looks where the last step went.
+TEST(Sight, RaysEndOnTheHeadingAndTheFanFollowsTheLastStep) {
+    const std::tuple<Segment, Heading, float, Segment> cases[] = {
+        {{10, 10}, HEADING_RIGHT, 0, {25, 10}}, {{10, 10}, HEADING_RIGHT, -1, {24, 9}},
+        {{10, 10}, HEADING_UP, 0, {9, -5}},     {{0, 10}, HEADING_UP, 0, {0, -5}},
+        {{10, 10}, HEADING_LEFT, 0, {-5, 10}},  {{10, 10}, HEADING_DOWN, 0, {10, 25}}};
+    for (const auto& [head, heading, offset, end] : cases)
+        EXPECT_EQ(sightRayEnd(head, heading, SIGHT_RANGE, offset), end) << heading << " " << offset;
     Game game;
     game.level = levelFromArt(Art(40, std::string(40, '.')));
     game.snake.reset(17, 20, 1600);  // head at (20, 20), heading right
