@@ -17,12 +17,10 @@ sleep 1
 # SDL's window creation for ever: such a run is ended (killed, as SDL takes
 # SIGTERM for a request to quit) and made once more.
 run() { timeout -k 5 60 "$@"; }
-run "$@"
-status=$?
+run "$@"; status=$?
 if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
     echo "with_window_manager: no answer in 60 s; once more" >&2
-    run "$@"
-    status=$?
+    run "$@"; status=$?
 fi
 kill "$manager" 2>/dev/null
 wait "$manager" 2>/dev/null
