@@ -66,9 +66,8 @@ const Lengths CL_CODES = {4, 5, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 14, 15
 // A final dynamic block header (74 bits) with code-length code lengths `cl`, then the code-length symbols of `seq`
 // in the code above, each followed by its repeat count (a count of 0 leaves the count out).
 BitWriter dynamic(unsigned hlit, unsigned hdist, const Seq& seq, const Lengths& cl = CL) {
-    BitWriter w;
-    w.put(1, 1).put(2, 2);                              // BFINAL: last, BTYPE: dynamic
-    w.put(hlit - 257, 5).put(hdist - 1, 5).put(15, 4);  // HLIT, HDIST, HCLEN: 19
+    // BFINAL: last, BTYPE: dynamic, HLIT, HDIST, HCLEN: 19
+    BitWriter w = BitWriter().put(1, 1).put(2, 2).put(hlit - 257, 5).put(hdist - 1, 5).put(15, 4);
     for (unsigned s : {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15}) w.put(cl[s], 3);
     for (auto [s, count] : seq) {
         w.putHuffman(CL_CODES[s], CL[s]);
