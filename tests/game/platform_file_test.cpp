@@ -59,8 +59,7 @@ TEST_F(PlatformFile, OpensOnlyWhatExistsAndSizesOnlyRegularFiles) {
 }
 
 TEST_F(PlatformFile, KnowsOneFileAndLocksAsGamesShareALevel) {
-    write("level", "x");
-    write("other", "x");
+    for (const char* path : {"level", "other"}) write(path, "x");
     const auto open = [](const char* path) { return OpenedFile(platform::openExisting(path, platform::Access::READ)); };
     const OpenedFile first = open("level"), second = open("level"), other = open("other");
     fs::rename("level", "moved");
