@@ -39,13 +39,12 @@ inline void drawSquare(const Game& game, std::int32_t x, std::int32_t y, std::in
 inline void drawFrame(Game& game) {
     game.beginFrame();
     const Level& level = game.level;
-    for (std::int32_t row = level.height - 1; row >= 0; --row) {
+    for (std::int32_t row = level.height - 1; row >= 0; --row)
         for (const Cell& cell : std::span(&level.cells[std::size_t(row) * level.width], std::size_t(level.width))) {
             const Rgb colour = cell.shadedColour(game.fog ? OWN_VISIBILITY : FULL_VISIBILITY);
             if (cell.a == 0 || colour == Rgb{}) continue;
             drawSquare(game, cell.x, cell.y, cell.wall || cell.food ? RAISED_Z : 0, cell.wall ? 32 : 8, colour, cell.a);
         }
-    }
     game.castSight();
     for (std::int32_t i = 0; i < game.snake.length; ++i)
         drawSquare(game, game.snake.body[i].x, game.snake.body[i].y, RAISED_Z, 8, {0, 255, 0}, 255);
