@@ -76,6 +76,12 @@ BitWriter dynamic(unsigned hlit, unsigned hdist, const Seq& seq, const Lengths& 
     return w;
 }
 
+// CL with the code of 2 (110) given to 6, and a sequence in it for HLIT 257 and HDIST 32: literal/length lengths
+// 'a' -> 1 and 256 -> 1, then 32 distance lengths of 6, each written as 2 or repeated by 16.
+const Lengths CL_SIX = {3, 3, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 4, 1};
+const Seq SIX_BIT_DISTANCES = {{18, 97}, {1, 0},  {18, 138}, {18, 20}, {1, 0},  {2, 0},
+                               {16, 6},  {16, 6}, {16, 6},   {16, 6},  {16, 6}, {2, 0}};
+
 // A dynamic block with literal/length codes 'a' -> 0, 256 -> 10, 257 -> 11 and distance lengths from `tail`;
 // then, if `k` >= 0, 'a's until `k` more bits end a byte.
 BitWriter aBlock(unsigned hdist, Seq tail, int k = -1) {
@@ -116,6 +122,8 @@ TEST(ZlibStream, MalformedStreamsFailWithTheirCode) {
         {INFLATE_REPEAT_COUNT_PAST_END, dynamic(257, 1, {{0, 0}, {0, 0}, {0, 0}, {16, 0}})},         // count bits 87-88
         {INFLATE_NO_END_OF_BLOCK, dynamic(257, 1, {{1, 0}, {1, 0}, {2, 0}, {18, 138}, {18, 117}})},  // 55 if built
         {INFLATE_TREE_OVERFULL, aBlock(3, {{1, 0}, {1, 0}, {2, 0}})},  // distance lengths 1, 1, 2 as below
+        // 'a' and 256 of length 1, then 32 distance codes of 6 bits: a prefix code that needs node 31
+        {INFLATE_TREE_OVERFULL, dynamic(257, 32, SIX_BIT_DISTANCES, CL_SIX)},
         // Code-length codes 16 -> 0, 17 -> 1, 18 -> 00: a clash, then one more bit; 18 -> 0 alone: 1 leads nowhere
         {INFLATE_TREE_OVERFULL, dynamic(257, 1, {}, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 2})},
         {INFLATE_CODE_NOT_IN_TREE,
