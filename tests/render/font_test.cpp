@@ -16,8 +16,7 @@ TEST(Font, GlyphRectanglesHoldTheirColumnsThreeTimesEnlarged) {
     std::vector<std::uint8_t> texels(SIZE * SIZE * 4);
     const auto sum = [&](int i) { return texels[4 * i] + texels[4 * i + 1] + texels[4 * i + 2] + texels[4 * i + 3]; };
     BitmapFont font;
-    font.face = std::make_unique<FontFace>();
-    font.face->texture = 7;
+    font.face = std::make_unique<FontFace>(FontFace{.texture = 7});
     font.paint(texels.data());
     std::vector<bool> checked(SIZE * SIZE);
     for (const int code : {0, 31, 127, 255}) EXPECT_EQ(font.glyphs[code].texture, 0u) << code;

@@ -36,9 +36,8 @@ protected:
         ASSERT_TRUE(game.initRenderer(window, SDL_GL_CreateContext(window))) << SDL_GetError();
     }
     void TearDown() override {
-        game.releaseRenderer();
-        game.releaseRenderer();                             // a second release finds nothing to do
-        EXPECT_FALSE(game.initRenderer(nullptr, nullptr));  // nor takes half a pair
+        for (int i = 0; i < 2; ++i) game.releaseRenderer();  // the second release finds nothing to do
+        EXPECT_FALSE(game.initRenderer(nullptr, nullptr));   // nor takes half a pair
     }
 
     // Draws with `draw` and reads the whole drawable back. Mesa keeps the back

@@ -22,6 +22,5 @@ if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
     echo "with_window_manager: no answer in 60 s; once more" >&2
     run "$@"; status=$?
 fi
-kill "$manager" 2>/dev/null
-wait "$manager" 2>/dev/null
+kill "$manager" 2>/dev/null; wait "$manager" 2>/dev/null
 exit "$status"
