@@ -102,8 +102,8 @@ TEST_F(PlatformFile, AScoreGoesIntoTheLoadedLevelOnly) {
 TEST_F(PlatformFile, OutputReplacesAFileWholeAndKnowsItsLinks) {
     const auto bytes = [](const char* text) { return reinterpret_cast<const std::uint8_t*>(text); };
     write("out", "old");
-    EXPECT_EQ(writeOutputFile("out", bytes("new bytes"), 9), nullptr);
-    EXPECT_EQ(read("out"), "new bytes");
+    EXPECT_EQ(writeOutputFile("out", bytes("new\nbytes\x1a\r"), 11), nullptr);  // as they are, on Windows too
+    EXPECT_EQ(read("out"), "new\nbytes\x1a\r");
     EXPECT_STREQ(writeOutputFile("missing/out", bytes("x"), 1), CANNOT_WRITE);
     write("read-only", "old");
     fs::permissions("read-only", fs::perms::owner_read);
