@@ -21,7 +21,7 @@
 #include "bench/repetitions.h"
 #include "render/render.h"
 #include "shell/shell.h"
-#include "tests/render/per_cell_frame.h"
+#include "bench/per_cell_frame.h"
 
 #ifndef KESTRIVANE_LEVELS
 #error "KESTRIVANE_LEVELS must name the shipped levels' folder"

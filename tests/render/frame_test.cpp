@@ -11,7 +11,7 @@
 
 #include "render/render.h"
 #include "shell/shell.h"
-#include "tests/render/per_cell_frame.h"
+#include "bench/per_cell_frame.h"
 
 namespace {
 

@@ -3,27 +3,29 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <span>
 
 #include "sound/sound.h"
 
 namespace {
 
 constexpr std::size_t PER_MS = SAMPLE_RATE / 1000;
+using Span = std::span<const std::int16_t>;
 
 const CueBank& bank() {
     static const CueBank cues = synthesizeCues();
     return cues;
 }
 
-std::int32_t peak(const std::int16_t* begin, std::size_t count) {
+std::int32_t peak(Span samples) {
     std::int32_t loudest = 0;
-    for (std::size_t i = 0; i < count; ++i) loudest = std::max(loudest, std::abs(std::int32_t{begin[i]}));
+    for (const std::int16_t sample : samples) loudest = std::max(loudest, std::abs(std::int32_t{sample}));
     return loudest;
 }
 
-std::int32_t largestStep(const std::int16_t* begin, std::size_t count) {
+std::int32_t largestStep(Span samples) {
     std::int32_t largest = 0;
-    for (std::size_t i = 1; i < count; ++i) largest = std::max(largest, std::abs(begin[i] - begin[i - 1]));
+    for (std::size_t i = 1; i < samples.size(); ++i) largest = std::max(largest, std::abs(samples[i] - samples[i - 1]));
     return largest;
 }
 
@@ -36,20 +38,18 @@ double crossings(std::int32_t score) {
 }
 
 TEST(Cues, LengthPeakFadedEdgesAndPitch) {
-    const struct {
-        Cue cue;
-        std::int32_t score, ms;
-    } cases[] = {{Cue::FOOD, 0, 90},       {Cue::FOOD, 40, 90}, {Cue::DEATH, 0, 500},
-                 {Cue::NEW_LEVEL, 0, 320}, {Cue::PAUSE, 0, 30}, {Cue::RESUME, 0, 30}};
-    for (const auto& c : cases) {
-        const Samples& samples = bank().of(c.cue, c.score);
-        const std::int32_t loudest = VOICE_PEAKS[voiceOf(c.cue)];
-        SCOPED_TRACE(static_cast<int>(c.cue));
-        ASSERT_EQ(samples.size(), c.ms * PER_MS);
-        EXPECT_EQ(peak(samples.data(), samples.size()), loudest);
+    const std::tuple<Cue, std::int32_t, std::size_t> cases[] = {{Cue::FOOD, 0, 90},   {Cue::FOOD, 40, 90},
+                                                                {Cue::DEATH, 0, 500}, {Cue::NEW_LEVEL, 0, 320},
+                                                                {Cue::PAUSE, 0, 30},  {Cue::RESUME, 0, 30}};
+    for (const auto& [cue, score, ms] : cases) {
+        const Span samples = bank().of(cue, score);
+        const std::int32_t loudest = VOICE_PEAKS[voiceOf(cue)];
+        SCOPED_TRACE(static_cast<int>(cue));
+        ASSERT_EQ(samples.size(), ms * PER_MS);
+        EXPECT_EQ(peak(samples), loudest);
         // From and to silence, through a fade: under half the peak in the first and last millisecond.
         EXPECT_EQ(samples.front() | samples.back(), 0);
-        EXPECT_LE(std::max(peak(samples.data(), PER_MS), peak(&samples.back() + 1 - PER_MS, PER_MS)), loudest / 2);
+        EXPECT_LE(std::max(peak(samples.first(PER_MS)), peak(samples.last(PER_MS))), loudest / 2);
     }
     EXPECT_EQ(synthesizeCues(), bank());  // the same on every run
     // Food rises a semitone every two foods, up to an octave.
@@ -59,50 +59,56 @@ TEST(Cues, LengthPeakFadedEdgesAndPitch) {
     EXPECT_EQ(&bank().of(Cue::FOOD, 1000), &bank().of(Cue::FOOD, 24));
 }
 
+class Mixer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sound.cues = bank();
+        sound.live = true;
+    }
+    // Mixes on to `ms` milliseconds into `out`.
+    void mixTo(std::size_t ms) {
+        sound.mix(out.data() + mixed, ms * PER_MS - mixed);
+        mixed = ms * PER_MS;
+    }
+    Sound sound;
+    Samples out = Samples(SAMPLE_RATE);
+    std::size_t mixed = 0;
+};
+
 // Every cue at once, and each again 100 ms later while most still sound: the
 // mix stays under -6 dBFS, then falls silent when the last cue ends.
-TEST(Mixer, EveryCueAtOnceStaysUnderMinus6dBFS) {
-    Sound sound;
-    sound.cues = bank();
-    sound.live = true;
-    Samples out(SAMPLE_RATE);
-    for (std::size_t round = 0; round < 2; ++round) {
+TEST_F(Mixer, EveryCueAtOnceStaysUnderMinus6dBFS) {
+    for (const std::size_t ms : {100, 200}) {
         for (Cue cue : {Cue::FOOD, Cue::DEATH, Cue::NEW_LEVEL, Cue::PAUSE, Cue::RESUME}) sound.play(cue, 30);
-        sound.mix(out.data() + round * 100 * PER_MS, 100 * PER_MS);
+        mixTo(ms);
     }
-    sound.mix(out.data() + 200 * PER_MS, out.size() - 200 * PER_MS);
-    EXPECT_GT(peak(out.data(), out.size()), VOICE_PEAKS[1]);  // they did overlap
-    EXPECT_LE(peak(out.data(), out.size()), MIX_PEAK);
-    const std::size_t deathEnds = 100 * PER_MS + CUT_FADE + bank().death.size();
-    EXPECT_EQ(peak(out.data() + deathEnds, out.size() - deathEnds), 0);
+    mixTo(1000);
+    EXPECT_GT(peak(out), VOICE_PEAKS[1]);  // they did overlap
+    EXPECT_LE(peak(out), MIX_PEAK);
+    EXPECT_EQ(peak(Span(out).subspan(100 * PER_MS + CUT_FADE + bank().death.size())), 0);
 }
 
 // A cue cut short, by itself again or by M, fades out over 5 ms without a
 // jump; what follows starts whole. While muted, nothing plays.
-TEST(Mixer, ACutFadesOutThenWhatFollowsStartsWhole) {
-    const std::size_t cutAt = 100 * PER_MS, mutedFor = 200 * PER_MS;
+TEST_F(Mixer, ACutFadesOutThenWhatFollowsStartsWhole) {
     const Samples& death = bank().death;
-    for (const bool mute : {false, true}) {
-        Sound sound;
-        sound.cues = bank();
-        sound.live = true;
-        Samples out(SAMPLE_RATE);
+    out.resize(2 * SAMPLE_RATE);
+    for (const std::size_t ms : {0, 100, 700}) {  // again while it sounds, and once it has ended
+        mixTo(ms);
         sound.play(Cue::DEATH);
-        sound.mix(out.data(), cutAt);
-        if (mute) {
-            sound.toggleMute();
-            sound.play(Cue::DEATH);  // not heard
-            sound.mix(out.data() + cutAt, mutedFor);
-            sound.toggleMute();
-        }
-        sound.play(Cue::DEATH);
-        const std::size_t restart = mute ? cutAt + mutedFor : cutAt + CUT_FADE;
-        sound.mix(out.data() + cutAt + (mute ? mutedFor : 0), out.size() - cutAt - (mute ? mutedFor : 0));
-        SCOPED_TRACE(mute ? "muted" : "again");
-        EXPECT_LE(largestStep(out.data(), restart),
-                  largestStep(death.data(), death.size()) + VOICE_PEAKS[1] / CUT_FADE + 1);
-        EXPECT_EQ(peak(out.data() + cutAt + CUT_FADE, restart - cutAt - CUT_FADE), 0);
-        EXPECT_TRUE(std::equal(death.begin(), death.end(), out.begin() + restart));
+    }
+    mixTo(800);
+    sound.toggleMute();
+    sound.play(Cue::DEATH);  // not heard
+    mixTo(900);
+    sound.toggleMute();
+    sound.play(Cue::DEATH);
+    mixTo(2000);
+    for (const auto& [cut, restart] :
+         {std::pair{100 * PER_MS, 100 * PER_MS + CUT_FADE}, {800 * PER_MS, 900 * PER_MS}}) {
+        EXPECT_LE(largestStep(Span(out).first(restart)), largestStep(death) + VOICE_PEAKS[1] / CUT_FADE + 1);
+        EXPECT_EQ(peak(Span(out).subspan(cut + CUT_FADE, restart - cut - CUT_FADE)), 0);
+        EXPECT_TRUE(std::ranges::equal(death, Span(out).subspan(restart, death.size()))) << cut;
     }
 }
 
