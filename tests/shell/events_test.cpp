@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "shell/shell.h"
@@ -9,15 +10,10 @@ namespace {
 // The cues asked of the sound, a letter each: L a new level, P pause, R
 // resume, and M the cut that muting makes.
 std::string cuesAsked(const Sound& sound) {
+    const Samples* const cues[] = {nullptr, &sound.cues.newLevel, &sound.cues.pause, &sound.cues.resume};
     std::string letters;
-    for (std::uint32_t n = sound.taken; n != sound.requested; ++n) {
-        const Samples* samples = sound.requests[n % REQUEST_SLOTS].samples;
-        letters += samples == nullptr                ? 'M'
-                   : samples == &sound.cues.newLevel ? 'L'
-                   : samples == &sound.cues.pause    ? 'P'
-                   : samples == &sound.cues.resume   ? 'R'
-                                                     : '?';
-    }
+    for (std::uint32_t n = sound.taken; n != sound.requested; ++n)
+        letters += "MLPR?"[std::ranges::find(cues, sound.requests[n % REQUEST_SLOTS].samples) - std::begin(cues)];
     return letters;
 }
 

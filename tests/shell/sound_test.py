@@ -38,6 +38,10 @@ def recording(folder):
     return dict(os.environ, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE="audio.raw")
 
 
+def stream(folder):
+    return array.array("h", open(folder + "/audio.raw", "rb").read())
+
+
 def play(folder, muted=False):
     """With the game's window focused on the title screen: M when muted, then Space, and
     Escape 700 ms after the death's score reaches the level file. The stream's length in
@@ -54,11 +58,6 @@ def play(folder, muted=False):
     time.sleep(0.7)
     subprocess.run(["xdotool", "key", "Escape"], timeout=20)
     return space, death
-
-
-def stream(folder):
-    with open(folder + "/audio.raw", "rb") as f:
-        return array.array("h", f.read())
 
 
 def record(command, folder, muted=False):
