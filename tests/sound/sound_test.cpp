@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <numeric>
 #include <span>
 
 #include "sound/sound.h"
@@ -12,10 +13,7 @@ namespace {
 constexpr std::size_t PER_MS = SAMPLE_RATE / 1000;
 using Span = std::span<const std::int16_t>;
 
-const CueBank& bank() {
-    static const CueBank cues = synthesizeCues();
-    return cues;
-}
+const CueBank CUES = synthesizeCues();
 
 std::int32_t peak(Span samples) {
     std::int32_t loudest = 0;
@@ -31,10 +29,9 @@ std::int32_t largestStep(Span samples) {
 
 // Sign changes between 10 and 80 ms, where every food cue still sounds: twice its pitch.
 double crossings(std::int32_t score) {
-    const Samples& food = bank().of(Cue::FOOD, score);
-    std::int32_t count = 0;
-    for (std::size_t i = 10 * PER_MS; i < 80 * PER_MS; ++i) count += (food[i] < 0) != (food[i + 1] < 0);
-    return count;
+    const Span food = Span(CUES.of(Cue::FOOD, score)).subspan(10 * PER_MS, 70 * PER_MS);
+    return std::transform_reduce(food.begin(), food.end() - 1, food.begin() + 1, 0, std::plus<>(),
+                                 [](std::int16_t a, std::int16_t b) { return (a < 0) != (b < 0); });
 }
 
 TEST(Cues, LengthPeakFadedEdgesAndPitch) {
@@ -42,7 +39,7 @@ TEST(Cues, LengthPeakFadedEdgesAndPitch) {
                                                                 {Cue::DEATH, 0, 500}, {Cue::NEW_LEVEL, 0, 320},
                                                                 {Cue::PAUSE, 0, 30},  {Cue::RESUME, 0, 30}};
     for (const auto& [cue, score, ms] : cases) {
-        const Span samples = bank().of(cue, score);
+        const Span samples = CUES.of(cue, score);
         const std::int32_t loudest = VOICE_PEAKS[voiceOf(cue)];
         SCOPED_TRACE(static_cast<int>(cue));
         ASSERT_EQ(samples.size(), ms * PER_MS);
@@ -51,18 +48,18 @@ TEST(Cues, LengthPeakFadedEdgesAndPitch) {
         EXPECT_EQ(samples.front() | samples.back(), 0);
         EXPECT_LE(std::max(peak(samples.first(PER_MS)), peak(samples.last(PER_MS))), loudest / 2);
     }
-    EXPECT_EQ(synthesizeCues(), bank());  // the same on every run
+    EXPECT_EQ(synthesizeCues(), CUES);  // the same on every run
     // Food rises a semitone every two foods, up to an octave.
     EXPECT_EQ(crossings(1), crossings(0));
     EXPECT_NEAR(crossings(2) / crossings(0), std::pow(2.0, 1.0 / 12), 0.02);
     EXPECT_NEAR(crossings(24) / crossings(0), 2.0, 0.02);
-    EXPECT_EQ(&bank().of(Cue::FOOD, 1000), &bank().of(Cue::FOOD, 24));
+    EXPECT_EQ(&CUES.of(Cue::FOOD, 1000), &CUES.of(Cue::FOOD, 24));
 }
 
 class Mixer : public ::testing::Test {
 protected:
     void SetUp() override {
-        sound.cues = bank();
+        sound.cues = CUES;
         sound.live = true;
     }
     // Mixes on to `ms` milliseconds into `out`.
@@ -85,13 +82,13 @@ TEST_F(Mixer, EveryCueAtOnceStaysUnderMinus6dBFS) {
     mixTo(1000);
     EXPECT_GT(peak(out), VOICE_PEAKS[1]);  // they did overlap
     EXPECT_LE(peak(out), MIX_PEAK);
-    EXPECT_EQ(peak(Span(out).subspan(100 * PER_MS + CUT_FADE + bank().death.size())), 0);
+    EXPECT_EQ(peak(Span(out).subspan(100 * PER_MS + CUT_FADE + CUES.death.size())), 0);
 }
 
 // A cue cut short, by itself again or by M, fades out over 5 ms without a
 // jump; what follows starts whole. While muted, nothing plays.
 TEST_F(Mixer, ACutFadesOutThenWhatFollowsStartsWhole) {
-    const Samples& death = bank().death;
+    const Samples& death = CUES.death;
     out.resize(2 * SAMPLE_RATE);
     for (const std::size_t ms : {0, 100, 700}) {  // again while it sounds, and once it has ended
         mixTo(ms);

@@ -1,16 +1,15 @@
 #!/usr/bin/env python3
-"""The Windows package under Wine, held to the Linux build: the decoder tool
-gives the same lines on the PNG suite (whose x* files are malformed), the
-inputs kept in tests/regressions/ and the level pack, and levelcheck the same
-lines; the game waits for Enter without a level, and on a corridor level shows
-its window, starts on Space, plays the Linux build's cues where their events
-happen, dies and appends the very trailer the Linux game appends, and quits
-with 0 on Escape. The platform files' own tests, run under Wine too, hold the
-bytes it writes.
-
-usage: windows_test.py LINUX_BUILD WINDOWS_ZIP [PLATFORM_TESTS_EXE]   (on a
-display, xdotool on the PATH; WINEPREFIX set to a prefix of the tests' own)
-"""
+# The Windows package under Wine, held to the Linux build: the decoder tool
+# gives the same lines on the PNG suite (whose x* files are malformed), the
+# inputs kept in tests/regressions/ and the level pack, and levelcheck the same
+# lines; the game waits for Enter without a level, and on a corridor level shows
+# its window, starts on Space, plays the Linux build's cues where their events
+# happen, dies and appends the very trailer the Linux game appends, and quits
+# with 0 on Escape. The platform files' own tests, run under Wine too, hold the
+# bytes it writes.
+#
+# usage: windows_test.py LINUX_BUILD WINDOWS_ZIP [PLATFORM_TESTS_EXE]   (on a
+# display, xdotool on the PATH; WINEPREFIX set to a prefix of the tests' own)
 import os
 import re
 import shutil
@@ -193,9 +192,8 @@ def compare_games(linux, windows, work):
         windows, os.path.join(work, "windows-corridor"))
     check("the window shows, a death appends the Linux game's trailer, Escape ends with 0", (True, level, 0),
           (shows, windows_level, status), errors)
-    own = programs_own(errors)
     check("the game says nothing of its own but the disk driver's notice", True,
-          all(line.startswith("CRITICAL: ") for line in own), errors)
+          all(line.startswith("CRITICAL: ") for line in programs_own(errors)), errors)
     check("the title is silent, then the new level, the food and the death, within 100 ms of it, are heard",
           (True, list(sound_test.CUE_MS), True), (silent, names, bool(delays) and -30 <= delays[2] <= 100), errors)
     cues = lambda stream: [stream[onset:onset + length] for onset, length in sound_test.bursts(stream)[:2]]
