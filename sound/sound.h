@@ -35,7 +35,7 @@ inline std::size_t voiceOf(Cue cue) {
     case Cue::FOOD: return 0;
     case Cue::DEATH: return 1;
     case Cue::NEW_LEVEL: return 2;
-    default: return 3;
+    default: return 3;  // pause and resume, the clicks
     }
 }
 
