@@ -62,10 +62,10 @@ protected:
         sound.cues = CUES;
         sound.live = true;
     }
-    // Mixes on to `ms` milliseconds into `out`.
+    // Mixes on to `ms` milliseconds into `out`, in the device's buffers of 512 samples.
     void mixTo(std::size_t ms) {
-        sound.mix(out.data() + mixed, ms * PER_MS - mixed);
-        mixed = ms * PER_MS;
+        for (std::size_t n = 0; mixed < ms * PER_MS; mixed += n)
+            sound.mix(&out[mixed], n = std::min<std::size_t>(512, ms * PER_MS - mixed));
     }
     Sound sound;
     Samples out = Samples(SAMPLE_RATE);
