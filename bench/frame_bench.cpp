@@ -18,10 +18,10 @@
 
 #include <unistd.h>
 
+#include "bench/per_cell_frame.h"
 #include "bench/repetitions.h"
 #include "render/render.h"
 #include "shell/shell.h"
-#include "bench/per_cell_frame.h"
 
 #ifndef KESTRIVANE_LEVELS
 #error "KESTRIVANE_LEVELS must name the shipped levels' folder"
@@ -33,7 +33,7 @@ constexpr std::int32_t SIZES[] = {100, 1024};
 
 Game& benchGame() {
     static Game game;  // not movable: its sound has a ring shared with another thread
-    static const bool ready = [] {
+    [[maybe_unused]] static const bool ready = [] {
         if (SDL_Init(SDL_INIT_VIDEO) != 0) {
             std::fprintf(stderr, "frame_bench: %s\n", SDL_GetError());
             std::exit(1);
@@ -47,7 +47,6 @@ Game& benchGame() {
         game.onTitle = false;
         return true;
     }();
-    (void)ready;
     return game;
 }
 

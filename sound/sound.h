@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <numeric>
 #include <vector>
 
 inline constexpr std::int32_t SAMPLE_RATE = 48000;  // per second, one channel
@@ -27,7 +28,7 @@ inline constexpr std::int32_t FOODS_PER_SEMITONE = 2;
 inline constexpr std::size_t VOICE_COUNT = 4;
 inline constexpr std::array<std::int32_t, VOICE_COUNT> VOICE_PEAKS = {4900, 5600, 4000, 1900};
 inline constexpr std::int32_t MIX_PEAK = 16422;  // -6 dBFS of 32768
-static_assert(VOICE_PEAKS[0] + VOICE_PEAKS[1] + VOICE_PEAKS[2] + VOICE_PEAKS[3] <= MIX_PEAK);
+static_assert(std::accumulate(VOICE_PEAKS.begin(), VOICE_PEAKS.end(), 0) <= MIX_PEAK);
 
 // The voice that sounds `cue`.
 inline std::size_t voiceOf(Cue cue) {
