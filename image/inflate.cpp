@@ -90,10 +90,37 @@ bool DeflateDecoder::fieldFits(unsigned bits) const {
     return bitPos_ < end && bitPos_ + bits <= end;
 }
 
+// Makes piece_ the piece that holds byte `byte` of the data, which lies
+// before its end. Pieces are mostly read in order, so the search goes on from
+// the last one.
+void DeflateDecoder::seek(std::size_t byte) {
+    if (byte < pieceStart_) piece_ = pieceStart_ = 0;
+    while (byte - pieceStart_ >= pieces_[piece_].size()) pieceStart_ += pieces_[piece_++].size();
+}
+
+std::uint8_t DeflateDecoder::byteAt(std::size_t byte) {
+    if (byte - pieceStart_ >= pieces_[piece_].size()) seek(byte);
+    return pieces_[piece_][byte - pieceStart_];
+}
+
+// Copies `count` bytes of the data from `byte` on, across pieces; they lie before its end.
+void DeflateDecoder::copyInput(std::uint8_t* to, std::size_t byte, std::size_t count) {
+    while (count > 0) {
+        seek(byte);
+        const std::span<const std::uint8_t> piece = pieces_[piece_].subspan(byte - pieceStart_);
+        const std::size_t n = std::min(count, piece.size());
+        std::memcpy(to, piece.data(), n);
+        to += n;
+        byte += n;
+        count -= n;
+    }
+}
+
 std::uint32_t DeflateDecoder::readBits(unsigned n) {
     std::uint32_t value = 0;
     for (unsigned i = 0; i < n; ++i, ++bitPos_)
-        value |= static_cast<std::uint32_t>((data_[bitPos_ >> 3] >> (bitPos_ & 7)) & 1u) << i;
+        value |= static_cast<std::uint32_t>((byteAt(static_cast<std::size_t>(bitPos_ >> 3)) >> (bitPos_ & 7)) & 1u)
+                 << i;
     return value;
 }
 
@@ -116,14 +143,18 @@ std::uint32_t DeflateDecoder::readSymbol(const CodeTree& tree) {
     }
 }
 
-void DeflateDecoder::inflate(ByteVector& out, std::span<const std::uint8_t> in, std::size_t enough) {
+void DeflateDecoder::inflate(ByteVector& out, InputPieces in, std::size_t enough, OutputSink* sink) {
     errorCode = 0;
-    data_ = in.data() + 2;
-    dataLength_ = in.size() - 2;
+    pieces_ = in;
+    piece_ = pieceStart_ = 0;
+    dataLength_ = 0;
+    for (const auto& piece : in) dataLength_ += piece.size();
     bitPos_ = 0;
     outPos_ = 0;
     enough_ = enough;
     out_ = &out;
+    sink_ = sink;
+    taken_ = 0;
 
     bool final = false;
     while (!final && errorCode == 0 && outPos_ < enough_) {
@@ -140,9 +171,38 @@ void DeflateDecoder::inflate(ByteVector& out, std::span<const std::uint8_t> in, 
         else
             inflateCodedBlock(btype);
     }
-    if (errorCode == 0) out.resize(outPos_);
+    if (errorCode == 0 && sink_ != nullptr) sink_->take({out.data() + taken_, outPos_ - taken_});
+    if (errorCode == 0 && sink_ == nullptr) out.resize(outPos_);
     out_ = nullptr;
-    data_ = nullptr;
+    sink_ = nullptr;
+    pieces_ = {};
+}
+
+// Offers the sink what it has not taken, then drops from the front of the
+// window what it took and no match can reach any more, and keeps room for
+// the longest write the decoder makes at once. A sink that takes little
+// makes the window grow rather than lose bytes.
+void DeflateDecoder::flush() {
+    ByteVector& out = *out_;
+    taken_ += sink_->take({out.data() + taken_, outPos_ - taken_});
+    const std::size_t unreachable = outPos_ > HISTORY_BYTES ? outPos_ - HISTORY_BYTES : 0;
+    const std::size_t drop = std::min(taken_, unreachable);
+    if (drop > 0) {
+        std::memmove(out.data(), out.data() + drop, outPos_ - drop);
+        outPos_ -= drop;
+        taken_ -= drop;
+        enough_ -= drop;
+    }
+    if (out.size() - outPos_ < FAST_OUTPUT_MARGIN) out.resize(outPos_ + FAST_OUTPUT_MARGIN);
+}
+
+// Room for `bytes` more (at most FAST_OUTPUT_MARGIN with a sink).
+void DeflateDecoder::ensureRoom(std::size_t bytes) {
+    if (out_->size() - outPos_ >= bytes) return;
+    if (sink_ != nullptr)
+        flush();
+    else
+        makeRoom(bytes);
 }
 
 void DeflateDecoder::inflateStoredBlock() {
@@ -150,16 +210,22 @@ void DeflateDecoder::inflateStoredBlock() {
     const std::size_t p = static_cast<std::size_t>(bitPos_ >> 3);
     if (p > dataLength_ || dataLength_ - p < 4) return fail(INFLATE_BLOCK_HEADER_PAST_END);
 
-    const std::size_t len = data_[p] + 256u * data_[p + 1];
-    const std::size_t nlen = data_[p + 2] + 256u * data_[p + 3];
+    const std::size_t len = byteAt(p) + 256u * byteAt(p + 1);
+    const std::size_t nlen = byteAt(p + 2) + 256u * byteAt(p + 3);
     if (len + nlen != 65535) return fail(INFLATE_STORED_LENGTH_MISMATCH);
 
     ByteVector& out = *out_;
-    if (outPos_ + len >= out.size()) out.resize(outPos_ + len);
+    if (sink_ == nullptr && outPos_ + len >= out.size()) out.resize(outPos_ + len);
     if (p + 4 + len > dataLength_) return fail(INFLATE_STORED_PAST_END);
 
-    if (len > 0) std::memcpy(out.data() + outPos_, data_ + p + 4, len);
-    outPos_ += len;
+    // Through the window in parts, when there is one.
+    for (std::size_t done = 0; done < len;) {
+        ensureRoom(1);
+        const std::size_t n = std::min(len - done, out.size() - outPos_);
+        copyInput(out.data() + outPos_, p + 4 + done, n);
+        outPos_ += n;
+        done += n;
+    }
     bitPos_ = 8 * static_cast<std::uint64_t>(p + 4 + len);
 }
 
@@ -490,10 +556,34 @@ void DeflateDecoder::readDynamicTrees() {
                                                   distanceTreeDeferred_);
 }
 
+// The eight bytes of the data from `byte` on, which lie before its end.
+std::uint64_t DeflateDecoder::peek64(std::size_t byte) {
+    if (byte - pieceStart_ < pieces_[piece_].size() && pieces_[piece_].size() - (byte - pieceStart_) >= 8)
+        return loadLittleEndian64(pieces_[piece_].data() + (byte - pieceStart_));
+    std::uint8_t bytes[8];
+    copyInput(bytes, byte, 8);
+    return loadLittleEndian64(bytes);
+}
+
+// Where the fast path goes on reading at `byte`, eight bytes of the data
+// lying from there: in the piece that holds it while eight of its bytes are
+// left, else in a copy of the next SEAM_BYTES of the data, across the pieces'
+// ends.
+DeflateDecoder::Stretch DeflateDecoder::stretchAt(std::size_t byte) {
+    seek(byte);
+    const std::span<const std::uint8_t> piece = pieces_[piece_];
+    const std::size_t offset = byte - pieceStart_;
+    if (piece.size() - offset >= FAST_INPUT_MARGIN)
+        return {piece.data(), piece.data() + offset, piece.data() + piece.size() - FAST_INPUT_MARGIN, pieceStart_};
+    const std::size_t n = std::min(SEAM_BYTES, dataLength_ - byte);
+    copyInput(seam_.data(), byte, n);
+    return {seam_.data(), seam_.data(), seam_.data() + n - FAST_INPUT_MARGIN, byte};
+}
+
 // A code-length symbol, from the table while the data lasts well beyond it.
 std::uint32_t DeflateDecoder::readCodeLengthSymbol() {
     if (!fastPath || (bitPos_ >> 3) + FAST_INPUT_MARGIN > dataLength_) return readSymbol(codeLengthTree);
-    const std::uint64_t bits = loadLittleEndian64(data_ + (bitPos_ >> 3)) >> (bitPos_ & 7);
+    const std::uint64_t bits = peek64(static_cast<std::size_t>(bitPos_ >> 3)) >> (bitPos_ & 7);
     const std::uint32_t entry = codeLengthLookup_[bits & ((1u << CODE_LENGTH_LOOKUP_BITS) - 1)];
     if (entry == 0) return readSymbol(codeLengthTree);
     bitPos_ += entry & 0xFF;
@@ -522,6 +612,7 @@ void DeflateDecoder::inflateCodedBlock(unsigned btype) {
 void DeflateDecoder::decodeCodedData(const CodeTree& literals, const CodeTree& distances,
                                      const std::uint32_t* literalLookup, const std::uint32_t* distanceLookup) {
     for (;;) {
+        if (sink_ != nullptr && outPos_ < enough_ && out_->size() - outPos_ < FAST_OUTPUT_MARGIN) flush();
         if (fastPath && decodeFast(literalLookup, distanceLookup)) return;  // the end of the block
         if (!decodeSymbolExact(literals, distances)) return;
     }
@@ -566,15 +657,15 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
     // The symbol that reaches `enough_` is always left to the exact path, which
     // ends there.
     const std::size_t room = std::min(out_->size(), enough_);
-    if (dataLength_ < FAST_INPUT_MARGIN + 1 || room < FAST_OUTPUT_MARGIN) return false;
-    const std::uint8_t* in = data_ + (bitPos_ >> 3);
-    const std::uint8_t* const inLimit = data_ + dataLength_ - FAST_INPUT_MARGIN;
-    if (in >= inLimit) return false;
+    const std::size_t first = static_cast<std::size_t>(bitPos_ >> 3);
+    if (first + 1 + FAST_INPUT_MARGIN > dataLength_ || room < FAST_OUTPUT_MARGIN) return false;
     std::uint8_t* const out = out_->data();
     const std::size_t outLimit = room - FAST_OUTPUT_MARGIN;
     std::size_t pos = outPos_;
-    std::uint64_t bitBuffer = *in++ >> (bitPos_ & 7);  // the rest of the current byte
+    std::uint64_t bitBuffer = byteAt(first) >> (bitPos_ & 7);  // the rest of the current byte
     std::uint32_t bitCount = 8 - (bitPos_ & 7);
+    Stretch input = stretchAt(first + 1);
+    const std::uint8_t* in = input.at;
     bool endOfBlock = false;
     constexpr std::uint32_t LITERAL_MASK = (1u << LITERAL_LOOKUP_BITS) - 1;
 
@@ -594,7 +685,14 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
     };
     refill();
     std::uint32_t entry = literalLookup[bitBuffer & LITERAL_MASK];
-    while (in <= inLimit && pos <= outLimit) {
+    while (pos <= outLimit) {
+        if (in > input.limit) {
+            // Past the piece's last eight bytes: on in the next stretch, or to the exact path at the end.
+            const std::size_t next = input.origin + static_cast<std::size_t>(in - input.begin);
+            if (next + FAST_INPUT_MARGIN > dataLength_) break;
+            input = stretchAt(next);
+            in = input.at;
+        }
         if ((entry & SUBTABLE_FLAG) != 0) entry = lookUpLong<LITERAL_LOOKUP_BITS>(literalLookup, entry, bitBuffer);
         if ((entry & LITERAL_FLAG) != 0) {
             // Up to two more literals straight from the table, without a refill.
@@ -648,7 +746,8 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
         pos += length;
     }
     outPos_ = pos;
-    bitPos_ = 8 * static_cast<std::uint64_t>(in - data_) - (bitCount & 0xFF);
+    bitPos_ =
+        8 * static_cast<std::uint64_t>(input.origin + static_cast<std::size_t>(in - input.begin)) - (bitCount & 0xFF);
     return endOfBlock;
 }
 
@@ -661,7 +760,7 @@ bool DeflateDecoder::decodeSymbolExact(const CodeTree& literals, const CodeTree&
     const std::uint32_t symbol = readSymbol(literals);
     if (errorCode != 0 || symbol == END_OF_BLOCK) return false;
     if (symbol < END_OF_BLOCK) {
-        if (outPos_ >= out.size()) makeRoom(1);
+        ensureRoom(1);
         out[outPos_++] = static_cast<std::uint8_t>(symbol);
         return true;
     }
@@ -683,7 +782,7 @@ bool DeflateDecoder::decodeSymbolExact(const CodeTree& literals, const CodeTree&
 
     // Grows only when the match does not fit: a caller that sized the output
     // exactly keeps its buffer even when the data ends in a match.
-    if (outPos_ + length > out.size()) makeRoom(length);
+    ensureRoom(length);
     copyMatch(length, distance);
     return true;
 }

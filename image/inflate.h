@@ -10,17 +10,39 @@
 // or, for plain prefix codes, from the codes, the trees then being built only
 // if the exact path comes to need them). It hands anything unusual (an empty
 // branch, a bad or too distant distance) to the exact path before consuming a
-// bit of it, so both paths agree on every input, valid or not. The whole
-// output lives in one byte vector that doubles as the LZ77 history. No bit at
-// or past the end of the data is ever read, and no byte before the start of
-// the output.
+// bit of it, so both paths agree on every input, valid or not.
+//
+// The data may lie in pieces, as a PNG's lies in its chunks: they are read as
+// one stream, without being joined, and a code, a field or a stored block may
+// run from one piece into the next. The output lives in one byte vector that
+// doubles as the LZ77 history: either the whole of it, or, for a caller that
+// takes the bytes as they come (an OutputSink), a window that keeps only the
+// last HISTORY_BYTES and what the sink has not taken yet. No bit at or past
+// the end of the data is ever read, and no byte before the start of the output.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
 
 #include "image/byte_vector.h"
+
+// The pieces of one compressed stream, in order.
+using InputPieces = std::span<const std::span<const std::uint8_t>>;
+
+// Takes the decoded bytes as they come, for a caller that does not keep them all.
+struct OutputSink {
+    // Offered the bytes not taken yet, in order, returns how many of them,
+    // from the first, it takes; the rest are offered again with more behind them.
+    virtual std::size_t take(std::span<const std::uint8_t> bytes) = 0;
+
+protected:
+    ~OutputSink() = default;
+};
+
+// The farthest a match reaches back: what a windowed output keeps.
+inline constexpr std::size_t HISTORY_BYTES = 32768;
 
 // Result codes of the DEFLATE decoder; 0 is success. "Past the end": a field
 // that would need a bit at or past the end of the data.
@@ -69,8 +91,11 @@ using LookupTable = std::vector<std::uint32_t>;
 
 // The fast path reads eight bytes at once, and writes a longest match of 258
 // bytes in words of up to 16 bytes, the first 32 bytes whatever the length.
+// Where fewer than eight bytes of a piece are left, it reads from a copy of
+// the next SEAM_BYTES of the data instead.
 inline constexpr std::size_t FAST_INPUT_MARGIN = 8;
 inline constexpr std::size_t FAST_OUTPUT_MARGIN = 258 + 32;
+inline constexpr std::size_t SEAM_BYTES = 64;
 
 struct DeflateDecoder {
     // Off, no lookup table is consulted: every code is decoded bit by bit
@@ -84,22 +109,39 @@ struct DeflateDecoder {
     CodeTree distanceTree;    // 32 distance symbols
     CodeTree codeLengthTree;  // 19 code-length symbols of a dynamic header
 
-    // Decodes the DEFLATE data that starts at byte 2 of `in` (behind the zlib
-    // header) into `out`, reusing its size as room. The outcome is errorCode; on
-    // success `out` holds exactly the decoded bytes. Decoding ends, as after
-    // the last block, with the block or symbol that brings the output to
-    // `enough` bytes: the data behind it is never read, and the output never
-    // grows far beyond `enough` (by a stored block at most).
-    void inflate(ByteVector& out, std::span<const std::uint8_t> in, std::size_t enough = SIZE_MAX);
+    // Decodes the DEFLATE data `in`, the pieces read as one stream (the zlib
+    // header already behind them), into `out`, reusing its size as room. The
+    // outcome is errorCode. Without a sink, `out` holds exactly the decoded
+    // bytes on success. With one, `out` is a window: the sink is offered the
+    // bytes whenever the window fills and once more at the end, on success.
+    // Decoding ends, as after the last block, with the block or symbol that
+    // brings the output to `enough` bytes: the data behind it is never read,
+    // and the output never grows far beyond `enough` (by a stored block at most).
+    void inflate(ByteVector& out, InputPieces in, std::size_t enough = SIZE_MAX, OutputSink* sink = nullptr);
 
 private:
+    // Where the fast path reads eight bytes at a time: `at` within a piece, or
+    // within the seam's copy. Byte `p` of it is byte origin + (p - begin) of
+    // the data; from at most `limit` on, eight bytes can be read.
+    struct Stretch {
+        const std::uint8_t* begin;
+        const std::uint8_t* at;
+        const std::uint8_t* limit;
+        std::size_t origin;
+    };
+
     // State of one inflate call.
-    const std::uint8_t* data_ = nullptr;  // the DEFLATE data
-    std::size_t dataLength_ = 0;          // D: bytes of DEFLATE data
-    std::uint64_t bitPos_ = 0;            // bits consumed from the data
-    std::size_t outPos_ = 0;              // bytes produced so far
-    std::size_t enough_ = SIZE_MAX;       // output after which decoding ends
+    InputPieces pieces_;
+    std::size_t piece_ = 0;          // the piece last read from
+    std::size_t pieceStart_ = 0;     // where it starts in the data
+    std::size_t dataLength_ = 0;     // D: bytes of DEFLATE data
+    std::uint64_t bitPos_ = 0;       // bits consumed from the data
+    std::size_t outPos_ = 0;         // bytes in `out`
+    std::size_t enough_ = SIZE_MAX;  // what `out` holds when decoding ends
     ByteVector* out_ = nullptr;
+    OutputSink* sink_ = nullptr;
+    std::size_t taken_ = 0;  // bytes of `out` the sink has taken
+    std::array<std::uint8_t, SEAM_BYTES> seam_{};
     // The code of the current dynamic block: its lengths, its lookup tables,
     // and whether its trees are still to be built.
     std::vector<std::uint32_t> literalLengths_;
@@ -112,6 +154,13 @@ private:
 
     void fail(unsigned code);
     bool fieldFits(unsigned bits) const;
+    void seek(std::size_t byte);
+    std::uint8_t byteAt(std::size_t byte);
+    void copyInput(std::uint8_t* to, std::size_t byte, std::size_t count);
+    std::uint64_t peek64(std::size_t byte);
+    Stretch stretchAt(std::size_t byte);
+    void flush();
+    void ensureRoom(std::size_t bytes);
     std::uint32_t readBits(unsigned n);
     std::uint32_t readSymbol(const CodeTree& tree);
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
+#include <vector>
 
 #include "image/png_scanlines.h"
 #include "image/zlib_stream.h"
@@ -15,8 +17,9 @@ constexpr std::uint32_t MAX_CHUNK_LENGTH = 0x7FFFFFFF;
 constexpr std::size_t MAX_PALETTE_ENTRIES = 256;
 // No DEFLATE stream expands more than this: a 258-byte match can cost two bits.
 constexpr std::uint64_t MAX_INFLATE_RATIO = 1032;
-// Room given up front at most; a larger output grows as it arrives.
-constexpr std::uint64_t MAX_SCANLINE_PRESIZE = std::uint64_t{64} << 20;
+// The scanline data passes through a window of the last HISTORY_BYTES, a row,
+// and this much more, so that moving the history to its front is seldom.
+constexpr std::size_t WINDOW_ROOM = std::size_t{128} << 10;
 
 std::uint32_t readU32(const std::uint8_t* p) {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
@@ -67,23 +70,10 @@ void readTransparency(const std::uint8_t* body, std::uint32_t length, PngImageIn
     }
 }
 
-// The IDAT bytes of the chunks behind IHDR, counted up to IEND or up to the
-// first malformed chunk, so that the joined data gets exactly its room: grown
-// chunk by chunk it would take up to twice its size. Only a hint; readChunks
-// finds the faults.
-std::size_t idatBytes(const std::uint8_t* data, std::size_t size) {
-    std::size_t total = 0;
-    for (std::uint64_t p = FIRST_CHUNK; p + 8 < size;) {
-        const std::uint32_t length = readU32(data + p);
-        if (length > MAX_CHUNK_LENGTH || p + 8 + length > size || isType(data + p + 4, "IEND")) break;
-        if (isType(data + p + 4, "IDAT")) total += length;
-        p += 12 + std::uint64_t{length};
-    }
-    return total;
-}
+using ImageData = std::vector<std::span<const std::uint8_t>>;
 
-// Walks the chunks behind IHDR up to IEND, joining the IDAT data into `compressed`.
-void readChunks(const std::uint8_t* data, std::size_t size, PngImageInfo& info, ByteVector& compressed) {
+// Walks the chunks behind IHDR up to IEND, noting where each IDAT's data lies.
+void readChunks(const std::uint8_t* data, std::size_t size, PngImageInfo& info, ImageData& imageData) {
     info.colorKeyDefined = false;
     for (std::uint64_t p = FIRST_CHUNK;;) {
         if (p + 8 >= size) {
@@ -102,7 +92,7 @@ void readChunks(const std::uint8_t* data, std::size_t size, PngImageInfo& info, 
         const std::uint8_t* type = data + p + 4;
         const std::uint8_t* body = data + p + 8;
         if (isType(type, "IDAT"))
-            compressed.insert(compressed.end(), body, body + length);
+            imageData.emplace_back(body, length);
         else if (isType(type, "IEND"))
             return;
         else if (isType(type, "PLTE"))
@@ -123,16 +113,18 @@ bool fitsSizeLimit(const PngImageInfo& info) {
     return rawImageBytes(info) <= MAX_IMAGE_BYTES;
 }
 
-// Room handed to the decompressor up front, so that it seldom has to grow
-// the buffer: about the size of the scanlines, but never more than the stream
-// could possibly produce, so that a small hostile file cannot have a huge
-// buffer zero-filled.
-std::size_t scanlineEstimate(const PngImageInfo& info, std::size_t compressedSize) {
-    const std::uint64_t estimate =
-        ((std::uint64_t{info.height} * bitsPerPixel(info) + 7) * info.width) / 8 + info.height;
-    return static_cast<std::size_t>(
-        std::min({estimate, std::uint64_t{compressedSize} * MAX_INFLATE_RATIO, MAX_SCANLINE_PRESIZE}));
+// The window the scanline data is inflated through: the history, the longest
+// row and room beyond them, but no more than all the rows and the decoder's
+// margin when they are fewer.
+std::size_t windowBytes(const PngImageInfo& info, std::uint64_t scanlineBytes) {
+    const std::uint64_t row = 1 + lineLength(info.width, bitsPerPixel(info));
+    return static_cast<std::size_t>(std::min(HISTORY_BYTES + row + WINDOW_ROOM, scanlineBytes) + FAST_OUTPUT_MARGIN);
 }
+
+// Takes the bytes of a stream too short to fill the rows, only for its result code.
+struct Discard final : OutputSink {
+    std::size_t take(std::span<const std::uint8_t> bytes) override { return bytes.size(); }
+};
 
 }  // namespace
 
@@ -205,9 +197,8 @@ void PngDecoder::decode(ByteVector& pixels, const std::uint8_t* data, std::size_
     readHeader(data, info);
     if (info.error != 0) return;
 
-    ByteVector compressed;
-    compressed.reserve(idatBytes(data, size));
-    readChunks(data, size, info, compressed);
+    ImageData imageData;
+    readChunks(data, size, info, imageData);
     if (info.error != 0) return;
     if (!fitsSizeLimit(info)) {
         info.error = PNG_IMAGE_TOO_LARGE;
@@ -216,14 +207,29 @@ void PngDecoder::decode(ByteVector& pixels, const std::uint8_t* data, std::size_
 
     // Only the bytes the scanlines need are inflated: whatever data follows
     // them is never read, so that no stream inflates without bound.
-    ByteVector scanlines(scanlineEstimate(info, compressed.size()));
-    info.error = decompressZlibStream(scanlines, compressed, static_cast<std::size_t>(scanlineBytesNeeded(info)));
-    if (info.error != 0) return;
-    if (scanlines.size() < scanlineBytesNeeded(info)) {
-        info.error = PNG_SCANLINES_TOO_SHORT;
+    const std::uint64_t scanlineBytes = scanlineBytesNeeded(info);
+    ByteVector window(windowBytes(info, scanlineBytes));
+    std::uint64_t compressedBytes = 0;
+    for (const auto& piece : imageData) compressedBytes += piece.size();
+    if (scanlineBytes > compressedBytes * MAX_INFLATE_RATIO) {
+        // The data cannot fill the rows: the pixels are not even made, and
+        // only the stream's own failure can come before the shortfall's.
+        Discard discard;
+        info.error = decompressZlibStream(window, imageData, static_cast<std::size_t>(scanlineBytes), &discard);
+        if (info.error == 0) info.error = PNG_SCANLINES_TOO_SHORT;
         return;
     }
 
-    pixels.resize(std::size_t{info.width} * info.height * 4);
-    info.error = decodeScanlines(pixels.data(), scanlines.data(), info);
+    // The rows go into pixels of the decoder's own, handed over only once the
+    // data has inflated whole, so that the caller's are untouched when it fails.
+    ByteVector rgba(std::size_t{info.width} * info.height * 4);
+    ScanlineDecoder rows(rgba.data(), info);
+    info.error = decompressZlibStream(window, imageData, static_cast<std::size_t>(scanlineBytes), &rows);
+    if (info.error != 0) return;
+    if (!rows.complete()) {
+        info.error = PNG_SCANLINES_TOO_SHORT;
+        return;
+    }
+    info.error = rows.finish();
+    pixels = std::move(rgba);
 }

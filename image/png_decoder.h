@@ -1,14 +1,15 @@
 #pragma once
 
 // PNG decoding into 8-bit RGBA: signature and header, the chunk walk, the
-// joined image data inflated as one zlib stream, then the scanline stage
-// (unfilter, Adam7, conversion). Everything of one decode lives in the call and
-// in the PngImageInfo the caller hands in. CRCs are never checked, and nothing
-// behind the IEND chunk is ever read: level files keep their score there. The
-// image data is inflated only as far as the scanlines need: what it holds
+// image data inflated as one zlib stream from the IDAT chunks where they lie,
+// and the scanline stage (unfilter, Adam7, conversion) fed row by row as the
+// data inflates. Everything of one decode lives in the call and in the
+// PngImageInfo the caller hands in. CRCs are never checked, and nothing
+// behind the IEND chunk is ever read: level files keep their score there.
+// The image data is inflated only as far as the scanlines need: what it holds
 // beyond them is never read, whether it is valid or not, so that a small file
-// cannot inflate to gigabytes. Memory then stays within a small multiple of
-// the image's size and the file's.
+// cannot inflate to gigabytes. Beside the file and the pixels, a decode holds
+// a window of the inflated data and two rows.
 
 #include <cstddef>
 #include <cstdint>
@@ -63,9 +64,8 @@ struct PngImageInfo {
 struct PngDecoder {
     // Decodes the PNG file image `data` of `size` bytes. The outcome is
     // info.error. `pixels` is the caller's, left as it was until decompression
-    // has succeeded and then resized to width * height * 4 bytes, which keeps
-    // its storage when it already has that room; on success it holds the RGBA
-    // pixels, rows top to bottom.
+    // has succeeded and then replaced by the decoder's width * height * 4
+    // bytes; on success they are the RGBA pixels, rows top to bottom.
     static void decode(ByteVector& pixels, const std::uint8_t* data, std::size_t size, PngImageInfo& info);
 
     // Checks the signature and IHDR and stores the header fields, each before its check.

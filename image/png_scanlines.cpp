@@ -38,35 +38,20 @@ std::uint64_t rowsBytes(std::uint32_t width, std::uint32_t height, std::uint32_t
     return std::uint64_t{height} * (1 + lineLength(width, bpp));
 }
 
-// One block of rows: the whole image, or one Adam7 pass, and where its pixels go.
-struct RowBlock {
-    std::uint32_t width, height;  // in pixels of the block
-    std::uint32_t originX, originY, spacingX, spacingY;
-};
-
-// An empty Adam7 pass is passed over: unlike an empty row, it takes no bytes at all.
+// Calls visit(width, height, pass) for each block of rows: the whole image
+// (pass null), or each Adam7 pass that is not empty. An empty pass takes no
+// bytes at all, unlike an empty row.
 template <typename Visit>
 void forEachBlock(const PngImageInfo& info, Visit visit) {
     if (info.interlaceMethod == 0) {
-        visit(RowBlock{info.width, info.height, 0, 0, 1, 1});
+        visit(info.width, info.height, nullptr);
         return;
     }
     for (const Adam7Pass& pass : ADAM7_PASSES) {
         const std::uint32_t w = pass.width(info.width);
         const std::uint32_t h = pass.height(info.height);
-        if (w != 0 && h != 0) visit(RowBlock{w, h, pass.originX, pass.originY, pass.spacingX, pass.spacingY});
+        if (w != 0 && h != 0) visit(w, h, &pass);
     }
-}
-
-bool filterTypesValid(const std::uint8_t* scanlines, const PngImageInfo& info) {
-    const std::uint32_t bpp = bitsPerPixel(info);
-    bool valid = true;
-    forEachBlock(info, [&](const RowBlock& block) {
-        const std::size_t stride = 1 + lineLength(block.width, bpp);
-        for (std::uint32_t r = 0; r < block.height; ++r) valid = valid && scanlines[r * stride] <= MAX_FILTER_TYPE;
-        scanlines += block.height * stride;
-    });
-    return valid;
 }
 
 // ---- Filters ------------------------------------------------------------------
@@ -232,7 +217,9 @@ struct LowSamples {
     }
 };
 
-struct Converter {
+}  // namespace
+
+struct ScanlineDecoder::Converter {
     const PngImageInfo& info;
     std::size_t paletteEntries;
     LowSamples low;  // for depths below 8, grey levels or palette entries
@@ -354,14 +341,12 @@ struct Converter {
     }
 };
 
-}  // namespace
-
 std::uint32_t bitsPerPixel(const PngImageInfo& info) { return channelsOf(info.colorType) * info.bitDepth; }
 
 std::uint64_t scanlineBytesNeeded(const PngImageInfo& info) {
     const std::uint32_t bpp = bitsPerPixel(info);
     std::uint64_t total = 0;
-    forEachBlock(info, [&](const RowBlock& block) { total += rowsBytes(block.width, block.height, bpp); });
+    forEachBlock(info, [&](std::uint32_t w, std::uint32_t h, const Adam7Pass*) { total += rowsBytes(w, h, bpp); });
     return total;
 }
 
@@ -380,47 +365,73 @@ void reconstructScanline(std::uint8_t* to, const std::uint8_t* from, const std::
     }
 }
 
-// 8-bit RGBA rows are the pixels' own rows: they are reconstructed straight
-// into the pixels, each from the pixel row above.
-void decodeRgba8Rows(std::uint8_t* pixels, const std::uint8_t* scanlines, const PngImageInfo& info) {
-    const std::size_t length = std::size_t{info.width} * 4;
-    const std::uint8_t* previous = nullptr;
-    for (std::uint32_t y = 0; y < info.height; ++y, scanlines += 1 + length, pixels += length) {
-        reconstructScanline(pixels, scanlines + 1, previous, 4, scanlines[0], length);
-        previous = pixels;
-    }
+ScanlineDecoder::ScanlineDecoder(std::uint8_t* pixels, const PngImageInfo& info)
+    : pixels_(pixels),
+      info_(info),
+      bitsPerPixel_(::bitsPerPixel(info)),
+      rgba8Rows_(info.colorType == 6 && info.bitDepth == 8 && info.interlaceMethod == 0),
+      converter_(std::make_unique<Converter>(info, info.palette.size() / 4)) {
+    forEachBlock(info, [&](std::uint32_t w, std::uint32_t h, const Adam7Pass* pass) {
+        if (h == 0) return;  // an image 0 rows high has no rows
+        blocks_[blockCount_++] = pass == nullptr
+                                     ? RowBlock{w, h, 0, 0, 1, 1}
+                                     : RowBlock{w, h, pass->originX, pass->originY, pass->spacingX, pass->spacingY};
+    });
+    // The passes' rows are no longer than the image's.
+    if (!rgba8Rows_) rows_.resize(2 * lineLength(info.width, bitsPerPixel_));
 }
 
-unsigned decodeScanlines(std::uint8_t* pixels, std::uint8_t* scanlines, const PngImageInfo& info) {
-    if (!filterTypesValid(scanlines, info)) {
-        // Nothing converted: the pixels are all left zero, as after a bad
-        // palette index every pixel from it on is.
-        std::fill_n(pixels, std::size_t{info.width} * info.height * 4, 0);
-        return PNG_BAD_FILTER_TYPE;
-    }
-    if (info.colorType == 6 && info.bitDepth == 8 && info.interlaceMethod == 0) {
-        decodeRgba8Rows(pixels, scanlines, info);
-        return 0;
-    }
-    const std::uint32_t bpp = bitsPerPixel(info);
-    const std::size_t pixelByteWidth = (bpp + 7) / 8;
-    const Converter converter{info, info.palette.size() / 4};
-    unsigned result = 0;
-    forEachBlock(info, [&](const RowBlock& block) {
-        const std::size_t length = lineLength(block.width, bpp);
-        const std::uint8_t* previous = nullptr;
-        for (std::uint32_t r = 0; r < block.height; ++r, scanlines += 1 + length) {
-            std::uint8_t* line = scanlines + 1;
-            reconstructScanline(line, line, previous, pixelByteWidth, scanlines[0], length);
-            previous = line;
-            const std::size_t y = block.originY + std::size_t{r} * block.spacingY;
-            std::uint8_t* out = pixels + 4 * (y * info.width + block.originX);
-            const std::size_t step = 4 * std::size_t{block.spacingX};
-            if (result == 0)
-                result = converter.convert(line, block.width, out, step);
-            else
-                clearPixels(out, block.width, step);
+ScanlineDecoder::~ScanlineDecoder() = default;
+
+std::size_t ScanlineDecoder::take(std::span<const std::uint8_t> bytes) {
+    std::size_t used = 0;
+    while (!complete()) {
+        const RowBlock& block = blocks_[block_];
+        const std::size_t stride = 1 + lineLength(block.width, bitsPerPixel_);
+        if (bytes.size() - used < stride) return used;
+        decodeRow(bytes.data() + used);
+        used += stride;
+        if (++row_ == block.height) {
+            ++block_;
+            row_ = 0;
+            previous_ = nullptr;
         }
-    });
-    return result;
+    }
+    return bytes.size();
+}
+
+// Once a filter type is bad, no later row matters; once an index is outside
+// the palette, only the later rows' filter types do, and their pixels are zero.
+void ScanlineDecoder::decodeRow(const std::uint8_t* scanline) {
+    if (result_ == PNG_BAD_FILTER_TYPE) return;
+    const std::uint32_t filterType = scanline[0];
+    if (filterType > MAX_FILTER_TYPE) {
+        result_ = PNG_BAD_FILTER_TYPE;
+        return;
+    }
+    const RowBlock& block = blocks_[block_];
+    const std::size_t y = block.originY + std::size_t{row_} * block.spacingY;
+    std::uint8_t* out = pixels_ + 4 * (y * info_.width + block.originX);
+    const std::size_t step = 4 * std::size_t{block.spacingX};
+    if (result_ != 0) return clearPixels(out, block.width, step);
+
+    const std::size_t length = lineLength(block.width, bitsPerPixel_);
+    if (rgba8Rows_) {
+        // 8-bit RGBA rows are the pixels' own rows, each unfiltered against the pixel row above.
+        reconstructScanline(out, scanline + 1, previous_, 4, filterType, length);
+        previous_ = out;
+        return;
+    }
+    std::uint8_t* line = rows_.data() + nextRow_ * (rows_.size() / 2);
+    reconstructScanline(line, scanline + 1, previous_, (bitsPerPixel_ + 7) / 8, filterType, length);
+    previous_ = line;
+    nextRow_ ^= 1;
+    result_ = converter_->convert(line, block.width, out, step);
+}
+
+unsigned ScanlineDecoder::finish() {
+    // Nothing converted counts: the pixels are all zero, as after a bad
+    // palette index every pixel from it on is.
+    if (result_ == PNG_BAD_FILTER_TYPE) std::fill_n(pixels_, std::size_t{info_.width} * info_.height * 4, 0);
+    return result_;
 }

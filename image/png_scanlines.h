@@ -1,18 +1,22 @@
 #pragma once
 
-// The scanline stage of PNG decoding: undoing the filters row by row, in place
-// in the decompressed data, and converting each row's samples straight into the
-// 8-bit RGBA pixels, scattered to their places for the Adam7 passes (8-bit RGBA
-// rows are reconstructed straight into the pixels). No raw image is kept
-// between the two: the peak is the scanline data and the pixels.
+// The scanline stage of PNG decoding, fed as the data is inflated: each row,
+// or each row of an Adam7 pass, is unfiltered against the row before it and
+// converted at once into the 8-bit RGBA pixels, scattered to their places for
+// the passes (8-bit RGBA rows are unfiltered straight into the pixels). Only
+// two rows are kept, never the whole scanline data or a raw image.
 //
 // The results are those of the plain order (rebuild the whole raw image, then
-// convert it): every filter type is checked before any pixel is written, so a
-// filter type above 4 wins over a palette index outside the palette.
+// convert it): a filter type above 4 anywhere wins over a palette index
+// outside the palette, and leaves every pixel zero.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
 
+#include "image/inflate.h"
 #include "image/png_decoder.h"
 
 // Undoes filter `filterType` (0 to 4) on the `length` bytes at `from`, writing
@@ -22,12 +26,6 @@ void reconstructScanline(std::uint8_t* to, const std::uint8_t* from, const std::
                          std::size_t pixelByteWidth, std::uint32_t filterType, std::size_t length);
 
 std::uint8_t paethPredictor(int a, int b, int c);
-
-// Reconstructs the scanline data (scanlineBytesNeeded(info) bytes, changed in
-// place) and converts it into `pixels` (width * height * 4 bytes). Returns 0,
-// PNG_BAD_FILTER_TYPE before any pixel is written, or the palette-index code
-// of the first index outside the palette in raster order.
-unsigned decodeScanlines(std::uint8_t* pixels, std::uint8_t* scanlines, const PngImageInfo& info);
 
 // Bytes of scanline data (filter-type bytes included) that the image's rows need.
 std::uint64_t scanlineBytesNeeded(const PngImageInfo& info);
@@ -56,3 +54,47 @@ struct Adam7Pass {
 
 inline constexpr Adam7Pass ADAM7_PASSES[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
                                               {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+
+// Takes the scanline data as it is inflated and writes the pixels
+// (width * height * 4 bytes) row by row; bytes behind the last row are taken
+// and ignored.
+class ScanlineDecoder final : public OutputSink {
+public:
+    ScanlineDecoder(std::uint8_t* pixels, const PngImageInfo& info);
+    ~ScanlineDecoder();
+
+    std::size_t take(std::span<const std::uint8_t> bytes) override;
+
+    // Whether every row has come.
+    bool complete() const { return block_ == blockCount_; }
+
+    // Once every row has come: 0, PNG_BAD_FILTER_TYPE with every pixel zero,
+    // or the palette-index code of the first index outside the palette, the
+    // pixels from it on zero.
+    unsigned finish();
+
+private:
+    // One block of rows: the whole image, or one Adam7 pass, and where its pixels go.
+    struct RowBlock {
+        std::uint32_t width, height;  // in pixels of the block
+        std::uint32_t originX, originY, spacingX, spacingY;
+    };
+
+    struct Converter;
+
+    void decodeRow(const std::uint8_t* scanline);
+
+    std::uint8_t* pixels_;
+    const PngImageInfo& info_;
+    std::uint32_t bitsPerPixel_;
+    bool rgba8Rows_;  // rows unfiltered straight into the pixels
+    std::array<RowBlock, 7> blocks_{};
+    std::size_t blockCount_ = 0;
+    std::size_t block_ = 0;  // the block and its row that come next
+    std::uint32_t row_ = 0;
+    const std::uint8_t* previous_ = nullptr;  // the row above, unfiltered; none for a block's first
+    ByteVector rows_;                         // two rows' room, used in turn
+    std::size_t nextRow_ = 0;                 // which of them the next row goes to
+    unsigned result_ = 0;
+    std::unique_ptr<Converter> converter_;
+};
