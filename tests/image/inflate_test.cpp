@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "image/inflate.h"
+#include "image/png_writer.h"
 #include "image/zlib_stream.h"
+#include "tests/image/differential.h"
 
 namespace {
 
@@ -174,6 +177,27 @@ TEST(InflateValid, HandBuiltStreamsDecodeWhateverFollowsAndWhateverOutHolds) {
                 EXPECT_EQ(std::string(out.begin(), out.end()), expected) << "room " << room;
             }
     }
+}
+
+// A PNG's rows pass through a window that keeps the last 32 KiB: matches that
+// reach back exactly that far, after every move of the window, still find
+// their bytes, on both paths (zlib never reaches back so far), and the data
+// behind the rows is still never read.
+TEST(InflateValid, MatchesReachTheWholeWindowWhileItMoves) {
+    std::string first(32768, 0);  // rows of 1024 bytes: filter type 0, then a grey ramp
+    for (std::size_t k = 0; k < first.size(); ++k) first[k] = char(k % 1024 == 0 ? 0 : k * 7919 >> 5);
+    BitWriter w = stored(0, first);
+    w.put(1, 1).put(1, 2);                                                                 // the last block, fixed
+    for (int n = 0; n < 1024; ++n) w.putHuffman(0xC5, 8).putHuffman(29, 5).put(8191, 13);  // 258 at 32768
+    w.putHuffman(0xC5, 8).putHuffman(30, 5);  // a bad distance behind the rows, never read
+    const ByteVector file = assemble({ihdr(1023, 290, 8, 0), {"IDAT", w}, IEND});
+    const auto [fast, exact] = differential::onBothPaths([&] { return differential::decodePng(file); });
+    ByteVector grey;  // the rows repeat every 32 of them
+    for (std::size_t k = 0; k < 290 * 1024; ++k)
+        if (k % 1024 != 0) grey.insert(grey.end(), {std::uint8_t(first[k % 32768]), 0, 0, 255});
+    for (std::size_t k = 0; k < grey.size(); k += 4) grey[k + 1] = grey[k + 2] = grey[k];
+    EXPECT_EQ(std::tuple(fast.code, exact.code), std::tuple(0u, 0u));
+    EXPECT_TRUE(fast.out == grey && exact.out == grey);
 }
 
 // Code-length symbols 0, 1, 2 of length 1 over-subscribe the code, but the clash is on the last code bit; a tree
