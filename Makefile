@@ -49,9 +49,10 @@ test-asan: deps
 	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L headless
 
 # Our decoders beside zlib, libdeflate, libpng, spng and stb_image on the same
-# inputs, in process and as whole processes, then what drawing a frame costs
-# under Xvfb. The peers and ImageMagick are installed for this target only, before
-# configuring, so that CMake finds them; the inputs are written once.
+# inputs, in process and as whole processes (with huge pages on and off, one and
+# several files a process, with peak memory), then what drawing a frame costs
+# under Xvfb. The peers, ImageMagick and GNU time are installed for this target
+# only, before configuring, so that CMake finds them; the inputs are written once.
 bench:
 	@scripts/install-deps bench
 	@$(MAKE) --no-print-directory configure

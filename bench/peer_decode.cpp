@@ -1,10 +1,10 @@
 // peer_decode: one of the benchmark's peers as a whole process, as a program
-// built on it would decode a file: read it, decode it once, print the line
-// pngdecode prints. `make bench` races it against pngdecode on the same inputs
-// (scripts/race-processes).
+// built on it would decode files: read each in turn, decode it once, print the
+// line pngdecode prints, and free it all before the next. `make bench` races it
+// against pngdecode on the same inputs (scripts/race-processes).
 //
-// usage: peer_decode DECODER FILE
-//   DECODER: zlib or libdeflate for a raw zlib stream; libpng, spng or stb_image for a PNG file
+// usage: peer_decode DECODER FILE...
+//   DECODER: zlib or libdeflate for raw zlib streams; libpng, spng or stb_image for PNG files
 
 #include <cstdio>
 
@@ -49,30 +49,35 @@ std::size_t inflateWithLibdeflate(const PlainBuffer& stream) {
     return size;
 }
 
+// Reads, decodes and prints one file; everything it made is freed on return.
+void decodeFile(const std::string& decoder, const DecoderKind* png, const std::string& path) {
+    const PlainBuffer file = readFile<PlainBuffer>(path);
+    if (!png) {
+        const std::size_t size = decoder == "zlib" ? inflateWithZlib(file) : inflateWithLibdeflate(file);
+        std::printf("%s: ok %zu\n", path.c_str(), size);
+        return;
+    }
+    // The header gives the output's size: a buffer made ahead, as any program would.
+    const PngSize size = pngSize({file.data(), file.size()}, path);
+    const std::size_t bytes = std::size_t{size.width} * size.height * 4;
+    const Input input{path, Kind::Png, {}, {bytes}, bytes, bytes, size.height};
+    const std::unique_ptr<Decoder> peer = png->make();
+    peer->prepare(input);
+    if (peer->decode({file.data(), file.size()}).empty()) fail(decoder + ": " + peer->error);
+    std::printf("%s: ok %u %u\n", path.c_str(), size.width, size.height);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     benchProgram = "peer_decode";
-    if (argc != 3) fail("usage: peer_decode DECODER FILE");
+    if (argc < 3) fail("usage: peer_decode DECODER FILE...");
     const std::string decoder = argv[1];
-    const std::string path = argv[2];
-    const PlainBuffer file = readFile<PlainBuffer>(path);
-    if (decoder == "zlib" || decoder == "libdeflate") {
-        const std::size_t size = decoder == "zlib" ? inflateWithZlib(file) : inflateWithLibdeflate(file);
-        std::printf("%s: ok %zu\n", path.c_str(), size);
-        return 0;
-    }
-    for (const DecoderKind& kind : DECODERS) {
-        if (kind.kind != Kind::Png || decoder != kind.name || decoder == "ours") continue;
-        // The header gives the output's size: a buffer made ahead, as any program would.
-        const PngSize png = pngSize({file.data(), file.size()}, path);
-        const std::size_t size = std::size_t{png.width} * png.height * 4;
-        const Input input{path, Kind::Png, {}, {size}, size, size, png.height};
-        const std::unique_ptr<Decoder> peer = kind.make();
-        peer->prepare(input);
-        if (peer->decode({file.data(), file.size()}).empty()) fail(decoder + ": " + peer->error);
-        std::printf("%s: ok %u %u\n", path.c_str(), png.width, png.height);
-        return 0;
-    }
-    fail("unknown DECODER '" + decoder + "'");
+    // Ours races as pngdecode itself.
+    const DecoderKind* png = nullptr;
+    for (const DecoderKind& kind : DECODERS)
+        if (kind.kind == Kind::Png && decoder == kind.name && decoder != "ours") png = &kind;
+    if (!png && decoder != "zlib" && decoder != "libdeflate") fail("unknown DECODER '" + decoder + "'");
+    for (int i = 2; i < argc; ++i) decodeFile(decoder, png, argv[i]);
+    return 0;
 }
