@@ -377,8 +377,9 @@ ScanlineDecoder::ScanlineDecoder(std::uint8_t* pixels, const PngImageInfo& info)
                                      ? RowBlock{w, h, 0, 0, 1, 1}
                                      : RowBlock{w, h, pass->originX, pass->originY, pass->spacingX, pass->spacingY};
     });
-    // The passes' rows are no longer than the image's.
-    if (!rgba8Rows_) rows_.resize(2 * lineLength(info.width, bitsPerPixel_));
+    // The passes' rows are no longer than the image's. An image without rows
+    // gets no room for them, however wide its header says it is.
+    if (!rgba8Rows_ && blockCount_ > 0) rows_.resize(2 * lineLength(info.width, bitsPerPixel_));
 }
 
 ScanlineDecoder::~ScanlineDecoder() = default;

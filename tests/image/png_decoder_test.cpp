@@ -99,6 +99,7 @@ TEST(PngDecoder, EveryFileDecodesOrFailsWithItsCode) {
         {"16-bit RGB key", assemble({ihdr(2, 1, 16, 2), rgbKey, idat({0, 0, 1, 0, 2, 0, 3, 0, 1, 0, 2, 0, 4}), IEND}),
          0, ByteVector{0, 0, 0, 0, 0, 0, 0, 255}},
         {"zero width", assemble({ihdr(0, 3, 8, 2), idat({0, 1, 2}), IEND}), 0},
+        {"2^31 wide, no rows", assemble({ihdr(1u << 31, 0, 16, 6), idat({}), IEND}), 0},  // no room made for a row
         // a stored block of the rows, then a block of type 3, which nothing reads
         {"data past the scanlines unread",
          assemble({GREY_2x2, {"IDAT", {0x78, 0x01, 0, 6, 0, 0xF9, 0xFF, 0, 10, 20, 0, 30, 40, 7}}, IEND}), 0, grey},
