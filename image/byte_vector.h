@@ -8,10 +8,12 @@
 #include <utility>
 #include <vector>
 
-// Buffers of at least this size start on a boundary of it and are offered to
-// the system as large pages. A decode touches each of its buffers' bytes once,
-// and faulting megabytes in 4 KiB at a time cost more than twice the decoding
-// of a large photo, while a 2 MiB page is mapped in one fault.
+// The whole large pages within buffers of at least this size are offered to
+// the system as such. A decode touches each of its buffers' bytes once, and
+// faulting megabytes in 4 KiB at a time costs more than the decoding of a
+// large photo, while a 2 MiB page is mapped in one fault. The buffers are not
+// aligned to large pages: the allocator would then map each afresh, where it
+// hands a freed buffer of the same size to the next decode of a process.
 inline constexpr std::size_t LARGE_PAGE_BYTES = std::size_t{2} << 20;
 
 // Asks, where the system can be asked, that the whole large pages inside
@@ -35,14 +37,9 @@ struct UnsetAllocator : std::allocator<T> {
     UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
 
     T* allocate(std::size_t n) {
-        if (n < LARGE_PAGE_BYTES / sizeof(T)) return std::allocator<T>::allocate(n);
-        void* storage = ::operator new (n * sizeof(T), std::align_val_t{LARGE_PAGE_BYTES});
-        adviseLargePages(storage, n * sizeof(T));
-        return static_cast<T*>(storage);
-    }
-    void deallocate(T* p, std::size_t n) noexcept {
-        if (n < LARGE_PAGE_BYTES / sizeof(T)) return std::allocator<T>::deallocate(p, n);
-        ::operator delete (p, std::align_val_t{LARGE_PAGE_BYTES});
+        T* storage = std::allocator<T>::allocate(n);
+        if (n >= LARGE_PAGE_BYTES / sizeof(T)) adviseLargePages(storage, n * sizeof(T));
+        return storage;
     }
 
     template <class U>

@@ -19,7 +19,7 @@ constexpr std::size_t MAX_PALETTE_ENTRIES = 256;
 constexpr std::uint64_t MAX_INFLATE_RATIO = 1032;
 // The scanline data passes through a window of the last HISTORY_BYTES, a row,
 // and this much more, so that moving the history to its front is seldom.
-constexpr std::size_t WINDOW_ROOM = std::size_t{128} << 10;
+constexpr std::size_t WINDOW_ROOM = std::size_t{64} << 10;
 
 std::uint32_t readU32(const std::uint8_t* p) {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];

@@ -1,7 +1,6 @@
 #include "image/zlib_stream.h"
 
 #include <algorithm>
-#include <vector>
 
 namespace {
 
@@ -15,20 +14,19 @@ constexpr std::size_t FIRST_ROOM_EXTRA = std::size_t{64} << 10;
 }  // namespace
 
 unsigned decompressZlibStream(ByteVector& out, std::span<const std::uint8_t> in, std::size_t enough) {
-    const std::span<const std::uint8_t> whole[] = {in};
+    std::span<const std::uint8_t> whole[] = {in};
     return decompressZlibStream(out, whole, enough, nullptr);
 }
 
-unsigned decompressZlibStream(ByteVector& out, InputPieces in, std::size_t enough, OutputSink* sink) {
-    // The pieces of the DEFLATE data: those of the stream, less the two header bytes.
-    std::vector<std::span<const std::uint8_t>> data(in.begin(), in.end());
+unsigned decompressZlibStream(ByteVector& out, std::span<std::span<const std::uint8_t>> in, std::size_t enough,
+                              OutputSink* sink) {
+    std::size_t size = 0;
+    for (const auto& piece : in) size += piece.size();
+    // The header's two bytes may lie in two pieces.
     std::uint8_t header[2];
     std::size_t headerBytes = 0;
-    for (auto& piece : data) {
-        while (headerBytes < 2 && !piece.empty()) {
-            header[headerBytes++] = piece.front();
-            piece = piece.subspan(1);
-        }
+    for (auto& piece : in) {
+        for (; headerBytes < 2 && !piece.empty(); piece = piece.subspan(1)) header[headerBytes++] = piece.front();
     }
     if (headerBytes < 2) return ZLIB_INPUT_TOO_SHORT;
     const unsigned cmf = header[0];
@@ -37,12 +35,8 @@ unsigned decompressZlibStream(ByteVector& out, InputPieces in, std::size_t enoug
     if ((cmf & 15) != 8 || (cmf >> 4) > 7) return ZLIB_UNSUPPORTED_METHOD;
     if ((flg & 32) != 0) return ZLIB_PRESET_DICTIONARY;
 
-    if (out.empty()) {
-        std::size_t size = 0;
-        for (const auto& piece : in) size += piece.size();
-        out.resize(std::min(FIRST_ROOM_RATIO * size + FIRST_ROOM_EXTRA, enough));
-    }
+    if (out.empty()) out.resize(std::min(FIRST_ROOM_RATIO * size + FIRST_ROOM_EXTRA, enough));
     DeflateDecoder decoder;
-    decoder.inflate(out, data, enough, sink);
+    decoder.inflate(out, in, enough, sink);
     return decoder.errorCode;
 }
