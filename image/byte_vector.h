@@ -8,12 +8,10 @@
 #include <utility>
 #include <vector>
 
-// The whole large pages within buffers of at least this size are offered to
-// the system as such. A decode touches each of its buffers' bytes once, and
-// faulting megabytes in 4 KiB at a time costs more than the decoding of a
-// large photo, while a 2 MiB page is mapped in one fault. The buffers are not
-// aligned to large pages: the allocator would then map each afresh, where it
-// hands a freed buffer of the same size to the next decode of a process.
+// Buffers of at least this size start on a boundary of it and are offered to
+// the system as large pages. A decode touches each of its buffers' bytes once,
+// and faulting megabytes in 4 KiB at a time costs more than the decoding of a
+// large photo, while a 2 MiB page is mapped in one fault.
 inline constexpr std::size_t LARGE_PAGE_BYTES = std::size_t{2} << 20;
 
 // Asks, where the system can be asked, that the whole large pages inside
@@ -37,9 +35,20 @@ struct UnsetAllocator : std::allocator<T> {
     UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
 
     T* allocate(std::size_t n) {
-        T* storage = std::allocator<T>::allocate(n);
-        if (n >= LARGE_PAGE_BYTES / sizeof(T)) adviseLargePages(storage, n * sizeof(T));
-        return storage;
+        if (n < LARGE_PAGE_BYTES / sizeof(T)) return std::allocator<T>::allocate(n);
+        // Aligned by hand within a plain block a large page longer, whose
+        // address is kept just before the buffer: the spare page is never
+        // touched, and a freed block serves the next buffer of its size.
+        void* block = ::operator new(n * sizeof(T) + LARGE_PAGE_BYTES);
+        const std::uintptr_t start =
+            (reinterpret_cast<std::uintptr_t>(block) + LARGE_PAGE_BYTES) & ~(LARGE_PAGE_BYTES - 1);
+        reinterpret_cast<void**>(start)[-1] = block;
+        adviseLargePages(reinterpret_cast<void*>(start), n * sizeof(T));
+        return reinterpret_cast<T*>(start);
+    }
+    void deallocate(T* p, std::size_t n) noexcept {
+        if (n < LARGE_PAGE_BYTES / sizeof(T)) return std::allocator<T>::deallocate(p, n);
+        ::operator delete(reinterpret_cast<void**>(p)[-1]);
     }
 
     template <class U>
