@@ -171,8 +171,10 @@ void DeflateDecoder::inflate(ByteVector& out, InputPieces in, std::size_t enough
         else
             inflateCodedBlock(btype);
     }
-    if (errorCode == 0 && sink_ != nullptr) sink_->take({out.data() + taken_, outPos_ - taken_});
-    if (errorCode == 0 && sink_ == nullptr) out.resize(outPos_);
+    if (errorCode == 0 && sink_ != nullptr)
+        sink_->take({out.data() + taken_, outPos_ - taken_});
+    else if (errorCode == 0)
+        out.resize(outPos_);
     out_ = nullptr;
     sink_ = nullptr;
     pieces_ = {};
@@ -556,15 +558,6 @@ void DeflateDecoder::readDynamicTrees() {
                                                   distanceTreeDeferred_);
 }
 
-// The eight bytes of the data from `byte` on, which lie before its end.
-std::uint64_t DeflateDecoder::peek64(std::size_t byte) {
-    if (byte - pieceStart_ < pieces_[piece_].size() && pieces_[piece_].size() - (byte - pieceStart_) >= 8)
-        return loadLittleEndian64(pieces_[piece_].data() + (byte - pieceStart_));
-    std::uint8_t bytes[8];
-    copyInput(bytes, byte, 8);
-    return loadLittleEndian64(bytes);
-}
-
 // Where the fast path goes on reading at `byte`, eight bytes of the data
 // lying from there: in the piece that holds it while eight of its bytes are
 // left, else in a copy of the next SEAM_BYTES of the data, across the pieces'
@@ -583,7 +576,8 @@ DeflateDecoder::Stretch DeflateDecoder::stretchAt(std::size_t byte) {
 // A code-length symbol, from the table while the data lasts well beyond it.
 std::uint32_t DeflateDecoder::readCodeLengthSymbol() {
     if (!fastPath || (bitPos_ >> 3) + FAST_INPUT_MARGIN > dataLength_) return readSymbol(codeLengthTree);
-    const std::uint64_t bits = peek64(static_cast<std::size_t>(bitPos_ >> 3)) >> (bitPos_ & 7);
+    const std::uint64_t bits =
+        loadLittleEndian64(stretchAt(static_cast<std::size_t>(bitPos_ >> 3)).at) >> (bitPos_ & 7);
     const std::uint32_t entry = codeLengthLookup_[bits & ((1u << CODE_LENGTH_LOOKUP_BITS) - 1)];
     if (entry == 0) return readSymbol(codeLengthTree);
     bitPos_ += entry & 0xFF;

@@ -157,7 +157,6 @@ private:
     void seek(std::size_t byte);
     std::uint8_t byteAt(std::size_t byte);
     void copyInput(std::uint8_t* to, std::size_t byte, std::size_t count);
-    std::uint64_t peek64(std::size_t byte);
     Stretch stretchAt(std::size_t byte);
     void flush();
     void ensureRoom(std::size_t bytes);

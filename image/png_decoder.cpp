@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -211,25 +212,25 @@ void PngDecoder::decode(ByteVector& pixels, const std::uint8_t* data, std::size_
     ByteVector window(windowBytes(info, scanlineBytes));
     std::uint64_t compressedBytes = 0;
     for (const auto& piece : imageData) compressedBytes += piece.size();
-    if (scanlineBytes > compressedBytes * MAX_INFLATE_RATIO) {
-        // The data cannot fill the rows: the pixels are not even made, and
-        // only the stream's own failure can come before the shortfall's.
-        Discard discard;
-        info.error = decompressZlibStream(window, imageData, static_cast<std::size_t>(scanlineBytes), &discard);
-        if (info.error == 0) info.error = PNG_SCANLINES_TOO_SHORT;
-        return;
-    }
 
     // The rows go into pixels of the decoder's own, handed over only once the
-    // data has inflated whole, so that the caller's are untouched when it fails.
-    ByteVector rgba(std::size_t{info.width} * info.height * 4);
-    ScanlineDecoder rows(rgba.data(), info);
-    info.error = decompressZlibStream(window, imageData, static_cast<std::size_t>(scanlineBytes), &rows);
+    // data has inflated whole, so that the caller's are untouched when it
+    // fails. Data that cannot fill the rows gets no pixels at all: only the
+    // stream's own failure can come before the shortfall's.
+    ByteVector rgba;
+    std::optional<ScanlineDecoder> rows;
+    Discard discard;
+    if (scanlineBytes <= compressedBytes * MAX_INFLATE_RATIO) {
+        rgba.resize(std::size_t{info.width} * info.height * 4);
+        rows.emplace(rgba.data(), info);
+    }
+    info.error = decompressZlibStream(window, imageData, static_cast<std::size_t>(scanlineBytes),
+                                      rows ? static_cast<OutputSink*>(&*rows) : &discard);
     if (info.error != 0) return;
-    if (!rows.complete()) {
+    if (!rows || !rows->complete()) {
         info.error = PNG_SCANLINES_TOO_SHORT;
         return;
     }
-    info.error = rows.finish();
+    info.error = rows->finish();
     pixels = std::move(rgba);
 }

@@ -38,19 +38,22 @@ std::uint64_t rowsBytes(std::uint32_t width, std::uint32_t height, std::uint32_t
     return std::uint64_t{height} * (1 + lineLength(width, bpp));
 }
 
-// Calls visit(width, height, pass) for each block of rows: the whole image
-// (pass null), or each Adam7 pass that is not empty. An empty pass takes no
-// bytes at all, unlike an empty row.
+// The rows of an image without interlacing, as if one pass.
+constexpr Adam7Pass WHOLE_IMAGE = {0, 0, 1, 1};
+
+// Calls visit(width, height, pass) for each block of rows: the whole image,
+// or each Adam7 pass that is not empty. An empty pass takes no bytes at all,
+// unlike an empty row.
 template <typename Visit>
 void forEachBlock(const PngImageInfo& info, Visit visit) {
     if (info.interlaceMethod == 0) {
-        visit(info.width, info.height, nullptr);
+        visit(info.width, info.height, WHOLE_IMAGE);
         return;
     }
     for (const Adam7Pass& pass : ADAM7_PASSES) {
         const std::uint32_t w = pass.width(info.width);
         const std::uint32_t h = pass.height(info.height);
-        if (w != 0 && h != 0) visit(w, h, &pass);
+        if (w != 0 && h != 0) visit(w, h, pass);
     }
 }
 
@@ -346,7 +349,7 @@ std::uint32_t bitsPerPixel(const PngImageInfo& info) { return channelsOf(info.co
 std::uint64_t scanlineBytesNeeded(const PngImageInfo& info) {
     const std::uint32_t bpp = bitsPerPixel(info);
     std::uint64_t total = 0;
-    forEachBlock(info, [&](std::uint32_t w, std::uint32_t h, const Adam7Pass*) { total += rowsBytes(w, h, bpp); });
+    forEachBlock(info, [&](std::uint32_t w, std::uint32_t h, const Adam7Pass&) { total += rowsBytes(w, h, bpp); });
     return total;
 }
 
@@ -371,11 +374,9 @@ ScanlineDecoder::ScanlineDecoder(std::uint8_t* pixels, const PngImageInfo& info)
       bitsPerPixel_(::bitsPerPixel(info)),
       rgba8Rows_(info.colorType == 6 && info.bitDepth == 8 && info.interlaceMethod == 0),
       converter_(std::make_unique<Converter>(info, info.palette.size() / 4)) {
-    forEachBlock(info, [&](std::uint32_t w, std::uint32_t h, const Adam7Pass* pass) {
+    forEachBlock(info, [&](std::uint32_t w, std::uint32_t h, const Adam7Pass& pass) {
         if (h == 0) return;  // an image 0 rows high has no rows
-        blocks_[blockCount_++] = pass == nullptr
-                                     ? RowBlock{w, h, 0, 0, 1, 1}
-                                     : RowBlock{w, h, pass->originX, pass->originY, pass->spacingX, pass->spacingY};
+        blocks_[blockCount_++] = {w, h, pass.originX, pass.originY, pass.spacingX, pass.spacingY};
     });
     // The passes' rows are no longer than the image's. An image without rows
     // gets no room for them, however wide its header says it is.
