@@ -91,28 +91,34 @@ bool DeflateDecoder::fieldFits(unsigned bits) const {
 }
 
 // Makes piece_ the piece that holds byte `byte` of the data, which lies
-// before its end. Pieces are mostly read in order, so the search goes on from
-// the last one.
+// before its end. The data is read forward, but for the bits the fast path
+// read ahead and hands back, which never lie before the piece it marked
+// (mark_): so no byte is sought from the first piece again, and finding the
+// pieces costs one walk over them, however many there are.
 void DeflateDecoder::seek(std::size_t byte) {
-    if (byte < pieceStart_) piece_ = pieceStart_ = 0;
-    while (byte - pieceStart_ >= pieces_[piece_].size()) pieceStart_ += pieces_[piece_++].size();
+    if (byte < piece_.start) piece_ = byte >= mark_.start ? mark_ : pieces_->first();
+    while (byte - piece_.start >= piece_.bytes.size()) piece_ = pieces_->next(piece_);
 }
 
 std::uint8_t DeflateDecoder::byteAt(std::size_t byte) {
-    if (byte - pieceStart_ >= pieces_[piece_].size()) seek(byte);
-    return pieces_[piece_][byte - pieceStart_];
+    if (byte - piece_.start >= piece_.bytes.size()) seek(byte);
+    return piece_.bytes[byte - piece_.start];
 }
 
-// Copies `count` bytes of the data from `byte` on, across pieces; they lie before its end.
-void DeflateDecoder::copyInput(std::uint8_t* to, std::size_t byte, std::size_t count) {
-    while (count > 0) {
-        seek(byte);
-        const std::span<const std::uint8_t> piece = pieces_[piece_].subspan(byte - pieceStart_);
-        const std::size_t n = std::min(count, piece.size());
-        std::memcpy(to, piece.data(), n);
+// Copies `count` bytes of the data from `byte` on, across pieces; they lie
+// before its end. piece_ is left at the piece that holds `resume`, a byte of
+// the copy, where reading goes on.
+void DeflateDecoder::copyInput(std::uint8_t* to, std::size_t byte, std::size_t count, std::size_t resume) {
+    seek(byte);
+    InputPieces::Piece piece = piece_;
+    for (std::size_t offset = byte - piece.start;; offset = 0) {
+        if (resume - piece.start < piece.bytes.size()) piece_ = piece;
+        const std::size_t n = std::min(count, piece.bytes.size() - offset);
+        std::memcpy(to, piece.bytes.data() + offset, n);
         to += n;
-        byte += n;
         count -= n;
+        if (count == 0) return;
+        piece = pieces_->next(piece);
     }
 }
 
@@ -143,13 +149,13 @@ std::uint32_t DeflateDecoder::readSymbol(const CodeTree& tree) {
     }
 }
 
-void DeflateDecoder::inflate(ByteVector& out, InputPieces in, std::size_t enough, OutputSink* sink) {
+void DeflateDecoder::inflate(ByteVector& out, const InputPieces& in, std::size_t begin, std::size_t enough,
+                             OutputSink* sink) {
     errorCode = 0;
-    pieces_ = in;
-    piece_ = pieceStart_ = 0;
-    dataLength_ = 0;
-    for (const auto& piece : in) dataLength_ += piece.size();
-    bitPos_ = 0;
+    pieces_ = &in;
+    piece_ = mark_ = in.first();
+    dataLength_ = in.size();
+    bitPos_ = 8 * static_cast<std::uint64_t>(begin);
     outPos_ = 0;
     enough_ = enough;
     out_ = &out;
@@ -177,7 +183,7 @@ void DeflateDecoder::inflate(ByteVector& out, InputPieces in, std::size_t enough
         out.resize(outPos_);
     out_ = nullptr;
     sink_ = nullptr;
-    pieces_ = {};
+    pieces_ = nullptr;
 }
 
 // Offers the sink what it has not taken, then drops from the front of the
@@ -224,7 +230,7 @@ void DeflateDecoder::inflateStoredBlock() {
     for (std::size_t done = 0; done < len;) {
         ensureRoom(1);
         const std::size_t n = std::min(len - done, out.size() - outPos_);
-        copyInput(out.data() + outPos_, p + 4 + done, n);
+        copyInput(out.data() + outPos_, p + 4 + done, n, p + 4 + done);
         outPos_ += n;
         done += n;
     }
@@ -564,20 +570,25 @@ void DeflateDecoder::readDynamicTrees() {
 // ends.
 DeflateDecoder::Stretch DeflateDecoder::stretchAt(std::size_t byte) {
     seek(byte);
-    const std::span<const std::uint8_t> piece = pieces_[piece_];
-    const std::size_t offset = byte - pieceStart_;
+    const std::span<const std::uint8_t> piece = piece_.bytes;
+    const std::size_t offset = byte - piece_.start;
     if (piece.size() - offset >= FAST_INPUT_MARGIN)
-        return {piece.data(), piece.data() + offset, piece.data() + piece.size() - FAST_INPUT_MARGIN, pieceStart_};
+        return {piece.data(), piece.data() + offset, piece.data() + piece.size() - FAST_INPUT_MARGIN, piece_.start};
     const std::size_t n = std::min(SEAM_BYTES, dataLength_ - byte);
-    copyInput(seam_.data(), byte, n);
+    // piece_ is left at least eight bytes before where the next stretch will
+    // begin, so that the fast path can mark it as lying behind every bit it
+    // may hand back from there.
+    copyInput(seam_.data(), byte, n, byte + n - std::min(n, 2 * FAST_INPUT_MARGIN));
     return {seam_.data(), seam_.data(), seam_.data() + n - FAST_INPUT_MARGIN, byte};
 }
 
 // A code-length symbol, from the table while the data lasts well beyond it.
 std::uint32_t DeflateDecoder::readCodeLengthSymbol() {
     if (!fastPath || (bitPos_ >> 3) + FAST_INPUT_MARGIN > dataLength_) return readSymbol(codeLengthTree);
-    const std::uint64_t bits =
-        loadLittleEndian64(stretchAt(static_cast<std::size_t>(bitPos_ >> 3)).at) >> (bitPos_ & 7);
+    // Its longest code and the rest of the current byte lie within two bytes.
+    std::uint8_t two[2];
+    copyInput(two, static_cast<std::size_t>(bitPos_ >> 3), 2, static_cast<std::size_t>(bitPos_ >> 3));
+    const std::uint32_t bits = (two[0] | std::uint32_t{two[1]} << 8) >> (bitPos_ & 7);
     const std::uint32_t entry = codeLengthLookup_[bits & ((1u << CODE_LENGTH_LOOKUP_BITS) - 1)];
     if (entry == 0) return readSymbol(codeLengthTree);
     bitPos_ += entry & 0xFF;
@@ -657,6 +668,7 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
     const std::size_t outLimit = room - FAST_OUTPUT_MARGIN;
     std::size_t pos = outPos_;
     std::uint64_t bitBuffer = byteAt(first) >> (bitPos_ & 7);  // the rest of the current byte
+    mark_ = piece_;
     std::uint32_t bitCount = 8 - (bitPos_ & 7);
     Stretch input = stretchAt(first + 1);
     const std::uint8_t* in = input.at;
@@ -684,6 +696,8 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
             // Past the piece's last eight bytes: on in the next stretch, or to the exact path at the end.
             const std::size_t next = input.origin + static_cast<std::size_t>(in - input.begin);
             if (next + FAST_INPUT_MARGIN > dataLength_) break;
+            // The bits at hand all lie within eight bytes before `next`.
+            if (piece_.start + FAST_INPUT_MARGIN <= next) mark_ = piece_;
             input = stretchAt(next);
             in = input.at;
         }

@@ -28,8 +28,33 @@
 
 #include "image/byte_vector.h"
 
-// The pieces of one compressed stream, in order.
-using InputPieces = std::span<const std::span<const std::uint8_t>>;
+// A compressed stream that lies in pieces, read in order without being joined.
+// Only the first piece and the one behind each piece are asked for, so that
+// the pieces need no list: a PNG's image data finds them among its chunks.
+struct InputPieces {
+    struct Piece {
+        std::span<const std::uint8_t> bytes;  // never empty, but for the first of an empty stream
+        std::size_t start = 0;                // where they begin in the stream
+    };
+
+    virtual std::size_t size() const = 0;  // the bytes of all the pieces
+    virtual Piece first() const = 0;
+    // The piece behind `piece`, which is not the last.
+    virtual Piece next(const Piece& piece) const = 0;
+
+protected:
+    ~InputPieces() = default;
+};
+
+// A stream that lies whole in one span.
+struct WholeInput final : InputPieces {
+    std::span<const std::uint8_t> bytes;
+
+    explicit WholeInput(std::span<const std::uint8_t> whole) : bytes(whole) {}
+    std::size_t size() const override { return bytes.size(); }
+    Piece first() const override { return {bytes, 0}; }
+    Piece next(const Piece&) const override { return {}; }
+};
 
 // Takes the decoded bytes as they come, for a caller that does not keep them all.
 struct OutputSink {
@@ -109,15 +134,16 @@ struct DeflateDecoder {
     CodeTree distanceTree;    // 32 distance symbols
     CodeTree codeLengthTree;  // 19 code-length symbols of a dynamic header
 
-    // Decodes the DEFLATE data `in`, the pieces read as one stream (the zlib
-    // header already behind them), into `out`, reusing its size as room. The
-    // outcome is errorCode. Without a sink, `out` holds exactly the decoded
+    // Decodes the DEFLATE data that begins at byte `begin` of `in` (behind the
+    // zlib header) into `out`, reusing its size as room. The outcome is
+    // errorCode. Without a sink, `out` holds exactly the decoded
     // bytes on success. With one, `out` is a window: the sink is offered the
     // bytes whenever the window fills and once more at the end, on success.
     // Decoding ends, as after the last block, with the block or symbol that
     // brings the output to `enough` bytes: the data behind it is never read,
     // and the output never grows far beyond `enough` (by a stored block at most).
-    void inflate(ByteVector& out, InputPieces in, std::size_t enough = SIZE_MAX, OutputSink* sink = nullptr);
+    void inflate(ByteVector& out, const InputPieces& in, std::size_t begin, std::size_t enough = SIZE_MAX,
+                 OutputSink* sink = nullptr);
 
 private:
     // Where the fast path reads eight bytes at a time: `at` within a piece, or
@@ -130,12 +156,12 @@ private:
         std::size_t origin;
     };
 
-    // State of one inflate call.
-    InputPieces pieces_;
-    std::size_t piece_ = 0;          // the piece last read from
-    std::size_t pieceStart_ = 0;     // where it starts in the data
-    std::size_t dataLength_ = 0;     // D: bytes of DEFLATE data
-    std::uint64_t bitPos_ = 0;       // bits consumed from the data
+    // State of one inflate call. Positions count from the start of the stream.
+    const InputPieces* pieces_ = nullptr;
+    InputPieces::Piece piece_;       // the piece last read from
+    InputPieces::Piece mark_;        // a piece before every bit the fast path may hand back
+    std::size_t dataLength_ = 0;     // where the data ends
+    std::uint64_t bitPos_ = 0;       // bits consumed
     std::size_t outPos_ = 0;         // bytes in `out`
     std::size_t enough_ = SIZE_MAX;  // what `out` holds when decoding ends
     ByteVector* out_ = nullptr;
@@ -156,7 +182,7 @@ private:
     bool fieldFits(unsigned bits) const;
     void seek(std::size_t byte);
     std::uint8_t byteAt(std::size_t byte);
-    void copyInput(std::uint8_t* to, std::size_t byte, std::size_t count);
+    void copyInput(std::uint8_t* to, std::size_t byte, std::size_t count, std::size_t resume);
     Stretch stretchAt(std::size_t byte);
     void flush();
     void ensureRoom(std::size_t bytes);

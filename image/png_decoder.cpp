@@ -4,7 +4,6 @@
 #include <cstring>
 #include <optional>
 #include <span>
-#include <vector>
 
 #include "image/png_scanlines.h"
 #include "image/zlib_stream.h"
@@ -18,8 +17,8 @@ constexpr std::uint32_t MAX_CHUNK_LENGTH = 0x7FFFFFFF;
 constexpr std::size_t MAX_PALETTE_ENTRIES = 256;
 // No DEFLATE stream expands more than this: a 258-byte match can cost two bits.
 constexpr std::uint64_t MAX_INFLATE_RATIO = 1032;
-// The scanline data passes through a window of the last HISTORY_BYTES, a row,
-// and this much more, so that moving the history to its front is seldom.
+// The scanline data passes through a window of the last HISTORY_BYTES and
+// this much more, so that moving the history to its front is seldom.
 constexpr std::size_t WINDOW_ROOM = std::size_t{64} << 10;
 
 std::uint32_t readU32(const std::uint8_t* p) {
@@ -71,42 +70,6 @@ void readTransparency(const std::uint8_t* body, std::uint32_t length, PngImageIn
     }
 }
 
-using ImageData = std::vector<std::span<const std::uint8_t>>;
-
-// Walks the chunks behind IHDR up to IEND, noting where each IDAT's data lies.
-void readChunks(const std::uint8_t* data, std::size_t size, PngImageInfo& info, ImageData& imageData) {
-    info.colorKeyDefined = false;
-    for (std::uint64_t p = FIRST_CHUNK;;) {
-        if (p + 8 >= size) {
-            info.error = PNG_NO_IEND;
-            return;
-        }
-        const std::uint32_t length = readU32(data + p);
-        if (length > MAX_CHUNK_LENGTH) {
-            info.error = PNG_CHUNK_TOO_LONG;
-            return;
-        }
-        if (p + 8 + length > size) {
-            info.error = PNG_CHUNK_PAST_END;
-            return;
-        }
-        const std::uint8_t* type = data + p + 4;
-        const std::uint8_t* body = data + p + 8;
-        if (isType(type, "IDAT"))
-            imageData.emplace_back(body, length);
-        else if (isType(type, "IEND"))
-            return;
-        else if (isType(type, "PLTE"))
-            readPalette(body, length, info);
-        else if (isType(type, "tRNS"))
-            readTransparency(body, length, info);
-        else if ((type[0] & 32) == 0)
-            info.error = PNG_UNKNOWN_CRITICAL_CHUNK;
-        if (info.error != 0) return;
-        p += 12 + std::uint64_t{length};
-    }
-}
-
 // Whether the RGBA buffer and the raw image both stay within MAX_IMAGE_BYTES.
 bool fitsSizeLimit(const PngImageInfo& info) {
     // The pixel count goes first, so that the raw size cannot overflow.
@@ -114,12 +77,13 @@ bool fitsSizeLimit(const PngImageInfo& info) {
     return rawImageBytes(info) <= MAX_IMAGE_BYTES;
 }
 
-// The window the scanline data is inflated through: the history, the longest
-// row and room beyond them, but no more than all the rows and the decoder's
-// margin when they are fewer.
-std::size_t windowBytes(const PngImageInfo& info, std::uint64_t scanlineBytes) {
-    const std::uint64_t row = 1 + lineLength(info.width, bitsPerPixel(info));
-    return static_cast<std::size_t>(std::min(HISTORY_BYTES + row + WINDOW_ROOM, scanlineBytes) + FAST_OUTPUT_MARGIN);
+// The window the scanline data is inflated through: the history and room
+// beyond it, but no more than all the rows and the decoder's margin when they
+// are fewer. The rows need no room in it: a row cut by the window's end is
+// gathered by the scanline stage.
+std::size_t windowBytes(std::uint64_t scanlineBytes) {
+    return static_cast<std::size_t>(std::min(std::uint64_t{HISTORY_BYTES + WINDOW_ROOM}, scanlineBytes) +
+                                    FAST_OUTPUT_MARGIN);
 }
 
 // Takes the bytes of a stream too short to fill the rows, only for its result code.
@@ -128,6 +92,28 @@ struct Discard final : OutputSink {
 };
 
 }  // namespace
+
+void ImageData::add(const std::uint8_t* chunk, std::uint32_t length) {
+    if (length == 0) return;
+    if (size_ == 0) firstChunk_ = chunk;
+    size_ += length;
+}
+
+InputPieces::Piece ImageData::first() const {
+    if (size_ == 0) return {};
+    return {{firstChunk_ + 8, readU32(firstChunk_)}, 0};
+}
+
+// The walk up to IEND has checked every chunk on the way, and one with data lies ahead.
+InputPieces::Piece ImageData::next(const Piece& piece) const {
+    const std::size_t start = piece.start + piece.bytes.size();
+    for (const std::uint8_t* chunk = piece.bytes.data() + piece.bytes.size() + 4;;) {
+        ++chunksWalked;
+        const std::uint32_t length = readU32(chunk);
+        if (length > 0 && isType(chunk + 4, "IDAT")) return {{chunk + 8, length}, start};
+        chunk += 12 + std::size_t{length};
+    }
+}
 
 unsigned PngDecoder::checkColorTypeAndDepth(std::uint32_t colorType, std::uint32_t bitDepth) {
     switch (colorType) {
@@ -173,6 +159,39 @@ void PngDecoder::readHeader(const std::uint8_t* data, PngImageInfo& info) {
     info.error = checkColorTypeAndDepth(info.colorType, info.bitDepth);
 }
 
+void PngDecoder::readChunks(const std::uint8_t* data, std::size_t size, PngImageInfo& info, ImageData& imageData) {
+    info.colorKeyDefined = false;
+    for (std::uint64_t p = FIRST_CHUNK;;) {
+        if (p + 8 >= size) {
+            info.error = PNG_NO_IEND;
+            return;
+        }
+        const std::uint32_t length = readU32(data + p);
+        if (length > MAX_CHUNK_LENGTH) {
+            info.error = PNG_CHUNK_TOO_LONG;
+            return;
+        }
+        if (p + 8 + length > size) {
+            info.error = PNG_CHUNK_PAST_END;
+            return;
+        }
+        const std::uint8_t* type = data + p + 4;
+        const std::uint8_t* body = data + p + 8;
+        if (isType(type, "IDAT"))
+            imageData.add(data + p, length);
+        else if (isType(type, "IEND"))
+            return;
+        else if (isType(type, "PLTE"))
+            readPalette(body, length, info);
+        else if (isType(type, "tRNS"))
+            readTransparency(body, length, info);
+        else if ((type[0] & 32) == 0)
+            info.error = PNG_UNKNOWN_CRITICAL_CHUNK;
+        if (info.error != 0) return;
+        p += 12 + std::uint64_t{length};
+    }
+}
+
 std::size_t PngDecoder::fileEnd(const std::uint8_t* data, std::size_t size) {
     if (size < sizeof SIGNATURE || std::memcmp(data, SIGNATURE, sizeof SIGNATURE) != 0) return 0;
     for (std::uint64_t p = sizeof SIGNATURE; p + 12 <= size;) {
@@ -209,9 +228,8 @@ void PngDecoder::decode(ByteVector& pixels, const std::uint8_t* data, std::size_
     // Only the bytes the scanlines need are inflated: whatever data follows
     // them is never read, so that no stream inflates without bound.
     const std::uint64_t scanlineBytes = scanlineBytesNeeded(info);
-    ByteVector window(windowBytes(info, scanlineBytes));
-    std::uint64_t compressedBytes = 0;
-    for (const auto& piece : imageData) compressedBytes += piece.size();
+    ByteVector window(windowBytes(scanlineBytes));
+    const std::uint64_t compressedBytes = imageData.size();
 
     // The rows go into pixels of the decoder's own, handed over only once the
     // data has inflated whole, so that the caller's are untouched when it

@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "image/byte_vector.h"
+#include "image/inflate.h"
 
 // Result codes of the PNG decoder; the zlib and DEFLATE codes pass through unchanged.
 inline constexpr unsigned PNG_INPUT_TOO_SHORT = 27;         // fewer than 29 bytes: no room for signature and IHDR
@@ -61,6 +62,29 @@ struct PngImageInfo {
     std::uint32_t error = 0;
 };
 
+// Where a PNG's image data lies: the data of its IDAT chunks in file order,
+// read in place. It holds only where the first non-empty one lies and how
+// much there is, and finds each next piece by walking the chunks behind the
+// last, so that it costs the same however finely the data is cut, and empty
+// chunks cost nothing.
+class ImageData final : public InputPieces {
+public:
+    // Notes the IDAT chunk that begins at `chunk` (its length field), the
+    // chunks being met in file order.
+    void add(const std::uint8_t* chunk, std::uint32_t length);
+
+    std::size_t size() const override { return size_; }
+    Piece first() const override;
+    Piece next(const Piece& piece) const override;
+
+    // The chunks next() has stepped onto: the work of finding the pieces.
+    mutable std::size_t chunksWalked = 0;
+
+private:
+    const std::uint8_t* firstChunk_ = nullptr;
+    std::size_t size_ = 0;
+};
+
 struct PngDecoder {
     // Decodes the PNG file image `data` of `size` bytes. The outcome is
     // info.error. `pixels` is the caller's, left as it was until decompression
@@ -70,6 +94,10 @@ struct PngDecoder {
 
     // Checks the signature and IHDR and stores the header fields, each before its check.
     static void readHeader(const std::uint8_t* data, PngImageInfo& info);
+
+    // Walks the chunks behind IHDR up to IEND: reads PLTE and tRNS into
+    // `info` and notes each IDAT in `imageData`.
+    static void readChunks(const std::uint8_t* data, std::size_t size, PngImageInfo& info, ImageData& imageData);
 
     // Where the PNG data of a file ends: the offset just past the IEND chunk's
     // CRC, found by walking the chunks from the signature; 0 when the

@@ -385,28 +385,55 @@ ScanlineDecoder::ScanlineDecoder(std::uint8_t* pixels, const PngImageInfo& info)
 
 ScanlineDecoder::~ScanlineDecoder() = default;
 
+// Whole rows are unfiltered straight from the bytes offered. A row that the
+// offer cuts is gathered where it is to be unfiltered, in place, so that the
+// window never has to hold a whole row, however wide.
 std::size_t ScanlineDecoder::take(std::span<const std::uint8_t> bytes) {
     std::size_t used = 0;
-    while (!complete()) {
+    while (!complete() && used < bytes.size()) {
         const RowBlock& block = blocks_[block_];
         const std::size_t stride = 1 + lineLength(block.width, bitsPerPixel_);
-        if (bytes.size() - used < stride) return used;
-        decodeRow(bytes.data() + used);
-        used += stride;
+        if (gathered_ == 0 && bytes.size() - used >= stride) {
+            decodeRow(bytes[used], bytes.data() + used + 1);
+            used += stride;
+        } else {
+            const std::size_t n = std::min(stride - gathered_, bytes.size() - used);
+            gather(bytes.subspan(used, n));
+            used += n;
+            if (gathered_ < stride) break;
+            gathered_ = 0;
+            decodeRow(gatheredFilterType_, rowTarget());
+        }
         if (++row_ == block.height) {
             ++block_;
             row_ = 0;
             previous_ = nullptr;
         }
     }
-    return bytes.size();
+    return complete() ? bytes.size() : used;
+}
+
+// Where the current row is unfiltered: its own pixels for 8-bit RGBA rows,
+// else the row room not holding the row above.
+std::uint8_t* ScanlineDecoder::rowTarget() {
+    if (rgba8Rows_) return pixels_ + std::size_t{4} * row_ * info_.width;
+    return rows_.data() + nextRow_ * (rows_.size() / 2);
+}
+
+void ScanlineDecoder::gather(std::span<const std::uint8_t> bytes) {
+    if (gathered_ == 0) {
+        gatheredFilterType_ = bytes[0];
+        bytes = bytes.subspan(1);
+        gathered_ = 1;
+    }
+    if (!bytes.empty()) std::memcpy(rowTarget() + gathered_ - 1, bytes.data(), bytes.size());
+    gathered_ += bytes.size();
 }
 
 // Once a filter type is bad, no later row matters; once an index is outside
 // the palette, only the later rows' filter types do, and their pixels are zero.
-void ScanlineDecoder::decodeRow(const std::uint8_t* scanline) {
+void ScanlineDecoder::decodeRow(std::uint32_t filterType, const std::uint8_t* filtered) {
     if (result_ == PNG_BAD_FILTER_TYPE) return;
-    const std::uint32_t filterType = scanline[0];
     if (filterType > MAX_FILTER_TYPE) {
         result_ = PNG_BAD_FILTER_TYPE;
         return;
@@ -420,12 +447,12 @@ void ScanlineDecoder::decodeRow(const std::uint8_t* scanline) {
     const std::size_t length = lineLength(block.width, bitsPerPixel_);
     if (rgba8Rows_) {
         // 8-bit RGBA rows are the pixels' own rows, each unfiltered against the pixel row above.
-        reconstructScanline(out, scanline + 1, previous_, 4, filterType, length);
+        reconstructScanline(out, filtered, previous_, 4, filterType, length);
         previous_ = out;
         return;
     }
-    std::uint8_t* line = rows_.data() + nextRow_ * (rows_.size() / 2);
-    reconstructScanline(line, scanline + 1, previous_, (bitsPerPixel_ + 7) / 8, filterType, length);
+    std::uint8_t* line = rowTarget();
+    reconstructScanline(line, filtered, previous_, (bitsPerPixel_ + 7) / 8, filterType, length);
     previous_ = line;
     nextRow_ ^= 1;
     result_ = converter_->convert(line, block.width, out, step);

@@ -82,7 +82,9 @@ private:
 
     struct Converter;
 
-    void decodeRow(const std::uint8_t* scanline);
+    void decodeRow(std::uint32_t filterType, const std::uint8_t* filtered);
+    std::uint8_t* rowTarget();
+    void gather(std::span<const std::uint8_t> bytes);
 
     std::uint8_t* pixels_;
     const PngImageInfo& info_;
@@ -95,6 +97,8 @@ private:
     const std::uint8_t* previous_ = nullptr;  // the row above, unfiltered; none for a block's first
     ByteVector rows_;                         // two rows' room, used in turn
     std::size_t nextRow_ = 0;                 // which of them the next row goes to
+    std::size_t gathered_ = 0;                // bytes of a row cut by the offers, gathered so far
+    std::uint8_t gatheredFilterType_ = 0;
     unsigned result_ = 0;
     std::unique_ptr<Converter> converter_;
 };

@@ -14,29 +14,21 @@ constexpr std::size_t FIRST_ROOM_EXTRA = std::size_t{64} << 10;
 }  // namespace
 
 unsigned decompressZlibStream(ByteVector& out, std::span<const std::uint8_t> in, std::size_t enough) {
-    std::span<const std::uint8_t> whole[] = {in};
-    return decompressZlibStream(out, whole, enough, nullptr);
+    return decompressZlibStream(out, WholeInput(in), enough, nullptr);
 }
 
-unsigned decompressZlibStream(ByteVector& out, std::span<std::span<const std::uint8_t>> in, std::size_t enough,
-                              OutputSink* sink) {
-    std::size_t size = 0;
-    for (const auto& piece : in) size += piece.size();
+unsigned decompressZlibStream(ByteVector& out, const InputPieces& in, std::size_t enough, OutputSink* sink) {
     // The header's two bytes may lie in two pieces.
-    std::uint8_t header[2];
-    std::size_t headerBytes = 0;
-    for (auto& piece : in) {
-        for (; headerBytes < 2 && !piece.empty(); piece = piece.subspan(1)) header[headerBytes++] = piece.front();
-    }
-    if (headerBytes < 2) return ZLIB_INPUT_TOO_SHORT;
-    const unsigned cmf = header[0];
-    const unsigned flg = header[1];
+    if (in.size() < 2) return ZLIB_INPUT_TOO_SHORT;
+    const InputPieces::Piece first = in.first();
+    const unsigned cmf = first.bytes[0];
+    const unsigned flg = first.bytes.size() > 1 ? first.bytes[1] : in.next(first).bytes[0];
     if ((cmf * 256 + flg) % 31 != 0) return ZLIB_HEADER_CHECK_FAILED;
     if ((cmf & 15) != 8 || (cmf >> 4) > 7) return ZLIB_UNSUPPORTED_METHOD;
     if ((flg & 32) != 0) return ZLIB_PRESET_DICTIONARY;
 
-    if (out.empty()) out.resize(std::min(FIRST_ROOM_RATIO * size + FIRST_ROOM_EXTRA, enough));
+    if (out.empty()) out.resize(std::min(FIRST_ROOM_RATIO * in.size() + FIRST_ROOM_EXTRA, enough));
     DeflateDecoder decoder;
-    decoder.inflate(out, in, enough, sink);
+    decoder.inflate(out, in, 2, enough, sink);
     return decoder.errorCode;
 }

@@ -23,9 +23,8 @@ inline constexpr unsigned ZLIB_INPUT_TOO_SHORT = 53;      // fewer than the two 
 // `enough` bytes have come out (see DeflateDecoder::inflate).
 unsigned decompressZlibStream(ByteVector& out, std::span<const std::uint8_t> in, std::size_t enough = SIZE_MAX);
 
-// The same for a stream that lies in pieces, which are narrowed past the
-// header. With a sink, `out` is a window through which the sink is offered
-// the decoded bytes as they come (see DeflateDecoder::inflate); it needs room
-// for HISTORY_BYTES and a little more to go without growing.
-unsigned decompressZlibStream(ByteVector& out, std::span<std::span<const std::uint8_t>> in, std::size_t enough,
-                              OutputSink* sink);
+// The same for a stream that lies in pieces. With a sink, `out` is a window
+// through which the sink is offered the decoded bytes as they come (see
+// DeflateDecoder::inflate); it needs room for HISTORY_BYTES and a little more
+// to go without growing.
+unsigned decompressZlibStream(ByteVector& out, const InputPieces& in, std::size_t enough, OutputSink* sink);

@@ -163,14 +163,15 @@ TEST(Differential, PngSuiteDecodesAsLibpngAndItsMutationsAgree) {
     }
 }
 
-// Scanline data of an RGB image: rows of sampleData behind a filter type of
-// each kind, in Adam7's passes when interlaced.
-ByteVector rgbScanlines(std::uint32_t width, std::uint32_t height, bool interlaced, std::mt19937& rng) {
+// Scanline data of an RGB (3 channels) or RGBA image: rows of sampleData
+// behind a filter type of each kind, in Adam7's passes when interlaced.
+ByteVector scanlines(std::uint32_t width, std::uint32_t height, std::uint32_t channels, bool interlaced,
+                     std::mt19937& rng) {
     ByteVector data;
     const auto rows = [&](std::uint32_t w, std::uint32_t h) {
         for (std::uint32_t r = 0; w != 0 && r < h; ++r) {
             data.push_back(std::uint8_t(rng() % 5));
-            const ByteVector row = sampleData(3 * w, rng);
+            const ByteVector row = sampleData(channels * w, rng);
             data.insert(data.end(), row.begin(), row.end());
         }
     };
@@ -183,7 +184,7 @@ ByteVector rgbScanlines(std::uint32_t width, std::uint32_t height, bool interlac
 // However the image data is cut into chunks, the paths give the same result:
 // cut in two at every byte, in files of stored, fixed and dynamic blocks; and
 // cut into many, in images whose rows pass through the decoder's window many
-// times over, which must still give libpng's pixels.
+// times over, or are wider than it, which must still give libpng's pixels.
 TEST(Differential, ImageDataCutAnywhere) {
     for (const std::string name : {"basn2c08", "basi6a08", "z00n2c08", "z09n2c08", "basi3p02", "oi4n2c16"}) {
         const ByteVector file = readFile(fs::path(PNGSUITE_DIR) / (name + ".png"));
@@ -193,16 +194,21 @@ TEST(Differential, ImageDataCutAnywhere) {
                 return;
     }
     std::mt19937 rng(2048);
-    for (const int level : {0, 1, 9}) {
-        for (const bool interlaced : {false, true}) {
-            const std::string name = "rgb-level" + std::to_string(level) + (interlaced ? "-interlaced" : "");
-            const ByteVector file =
-                assemble({ihdr(401, 301, 8, 2, interlaced),
-                          {"IDAT", compressWithZlib(rgbScanlines(401, 301, interlaced, rng), level)},
-                          IEND});
-            SCOPED_TRACE(name);
-            EXPECT_EQ(differential::decodePng(file).out, decodeWithLibpng(file));
-            agree(differential::comparePng(file, differential::recut(file, 8000, 0)), file, name);
+    const struct { std::uint32_t width, height, channels; } sizes[] = {{401, 301, 3}, {30001, 3, 4}};
+    for (const auto& size : sizes) {
+        for (const int level : {0, 1, 9}) {
+            for (const bool interlaced : {false, true}) {
+                const std::string name =
+                    std::to_string(size.width) + "-level" + std::to_string(level) + (interlaced ? "-interlaced" : "");
+                const ByteVector data = scanlines(size.width, size.height, size.channels, interlaced, rng);
+                const ByteVector file =
+                    assemble({ihdr(size.width, size.height, 8, size.channels == 3 ? 2 : 6, interlaced),
+                              {"IDAT", compressWithZlib(data, level)},
+                              IEND});
+                SCOPED_TRACE(name);
+                EXPECT_EQ(differential::decodePng(file).out, decodeWithLibpng(file));
+                agree(differential::comparePng(file, differential::recut(file, 8000, 0)), file, name);
+            }
         }
     }
 }

@@ -129,3 +129,25 @@ TEST(ZlibStream, InflatesNoFurtherThanAsked) {
             << enough << ": " << out.size() << " in " << out.capacity();
     }
 }
+
+// Image data cut into one-byte chunks, each behind an empty IDAT and an
+// ancillary chunk, is found in one walk over the chunks, whatever its blocks:
+// never a walk from the first chunk for each byte.
+TEST(PngDecoder, FindsTheImageDataInOneWalkOverTheChunks) {
+    ByteVector rows(256 * 257);
+    for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = i % 257 == 0 ? 0 : std::uint8_t(i * i % 23);
+    for (const int level : {0, 1, 9}) {
+        std::vector<Chunk> chunks = {ihdr(256, 256, 8, 0)};
+        for (const std::uint8_t byte : compressWithZlib(rows, level))
+            chunks.insert(chunks.end(), {{"IDAT", {}}, {"tEXt", {}}, {"IDAT", {byte}}});
+        chunks.push_back(IEND);
+        const ByteVector file = assemble(chunks);
+        PngImageInfo info;
+        ImageData imageData;
+        PngDecoder::readChunks(file.data(), file.size(), info, imageData);
+        ByteVector out;
+        ASSERT_EQ(decompressZlibStream(out, imageData, SIZE_MAX, nullptr), 0u) << level;
+        EXPECT_EQ(out, rows) << level;
+        EXPECT_LE(imageData.chunksWalked, 3 * chunks.size()) << level;
+    }
+}
