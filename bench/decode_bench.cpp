@@ -237,7 +237,7 @@ int main(int argc, char** argv) {
     }
     for (const char* name :
          {"photo-rgb8", "photo-rgba8", "photo-rgb16", "photo-rgb8-interlaced", "photo-rgba8-interlaced", "flat-rgba8",
-          "palette8", "grey8", "palette4", "flat-palette4", "grey1"})
+          "palette8", "grey8", "palette4", "flat-palette4", "grey1", "chunks-100k", "chunks-1m"})
         inputs.push_back(loadInput(folder, name, Kind::Png, {std::string(name) + ".png"}));
     inputs.push_back(
         loadInput(folder, "levels-4x100x100", Kind::Png, {"level1.png", "level2.png", "level3.png", "level4.png"}));
