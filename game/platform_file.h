@@ -1,9 +1,10 @@
 #pragma once
 
-// The file calls beyond the standard runtime that level files need: opens that
-// never wait, file identity, advisory locks, and reads and writes at a
-// position. platform_file_posix.cpp and platform_file_windows.cpp give them,
-// with the same guarantees, for their systems.
+// The file calls beyond the standard runtime that level files need (opens that
+// never wait, file identity, advisory locks, reads and writes at a position),
+// and the standard descriptors that every program here starts by securing.
+// platform_file_posix.cpp and platform_file_windows.cpp give them, with the
+// same guarantees, for their systems.
 
 #include <cstddef>
 #include <cstdint>
@@ -47,5 +48,15 @@ std::int64_t writeAt(FileHandle file, const std::uint8_t* bytes, std::size_t siz
 
 // Cuts the file, or lengthens it, to `size` bytes.
 bool resize(FileHandle file, std::uint64_t size);
+
+// What a closed standard output becomes: a sink that takes every line, or one
+// that refuses them, for a tool whose exit status tells of lines lost.
+enum class ClosedOutput { DISCARDS, REFUSES };
+
+// Opens the null device on each of descriptors 0, 1 and 2 that is closed, so
+// that no file, socket or window-system connection opened later takes its
+// number and receives lines meant for the standard streams, the program's own
+// or a library's. Called first thing in main.
+void fillClosedStandardDescriptors(ClosedOutput output);
 
 }  // namespace platform

@@ -54,4 +54,14 @@ bool resize(FileHandle file, std::uint64_t size) {
     return ::ftruncate(descriptorOf(file), static_cast<off_t>(size)) == 0;
 }
 
+void fillClosedStandardDescriptors(ClosedOutput output) {
+    for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
+        if (::fcntl(descriptor, F_GETFD) != -1) continue;
+        // Writes to a descriptor opened for reading fail as they did while it was closed.
+        const bool refuses = descriptor == STDOUT_FILENO && output == ClosedOutput::REFUSES;
+        // The lowest free number is taken, the closed one: those below it are open by now.
+        if (::open("/dev/null", refuses ? O_RDONLY : O_RDWR) == -1) return;
+    }
+}
+
 }  // namespace platform

@@ -90,4 +90,9 @@ bool resize(FileHandle file, std::uint64_t size) {
     return ::SetFilePointerEx(handleOf(file), end, nullptr, FILE_BEGIN) && ::SetEndOfFile(handleOf(file));
 }
 
+// Nothing to fill: a handle opened later never becomes a standard one, which
+// only SetStdHandle changes, and the C runtime keeps descriptors 0 to 2 its
+// own even with no handle behind them, so _open never hands them out.
+void fillClosedStandardDescriptors(ClosedOutput /*output*/) {}
+
 }  // namespace platform

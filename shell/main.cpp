@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "game/clock.h"
+#include "game/platform_file.h"
 #include "shell/shell.h"
 
 #ifdef _WIN32
@@ -77,6 +78,9 @@ int SDL_main(int /*argc*/, char* /*argv*/[]) {
 }
 
 int main(int argc, char* argv[]) {
+    // Before SDL opens its window-system connection, which would otherwise
+    // take the number of a closed standard error and be sent the game's lines.
+    platform::fillClosedStandardDescriptors(platform::ClosedOutput::DISCARDS);
     SDL_SetMainReady();
     std::exit(SDL_main(argc, argv));
 }

@@ -10,6 +10,7 @@
 
 #include "game/level.h"
 #include "game/level_file.h"
+#include "game/platform_file.h"
 #include "tools/command_line.h"
 
 namespace {
@@ -99,6 +100,9 @@ bool check(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // No file opened here may take a closed descriptor's number; writes to a
+    // closed standard output still fail, for exit status 2.
+    platform::fillClosedStandardDescriptors(platform::ClosedOutput::REFUSES);
     std::vector<std::string> files;
     bool onlyFiles = false;
     for (int i = 1; i < argc; ++i) {

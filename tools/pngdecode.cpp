@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "game/level_file.h"
+#include "game/platform_file.h"
 #include "image/png_decoder.h"
 #include "image/zlib_stream.h"
 #include "tools/command_line.h"
@@ -136,6 +137,9 @@ int decodePng(const std::string& name, const ByteVector& input, const std::optio
 }  // namespace
 
 int main(int argc, char** argv) {
+    // No file opened here may take a closed descriptor's number; writes to a
+    // closed standard output still fail, for exit status 2.
+    platform::fillClosedStandardDescriptors(platform::ClosedOutput::REFUSES);
     const std::optional<Options> options = parseArguments(argc, argv);
     if (!options) {
         usage(stderr);

@@ -8,12 +8,13 @@ set -u
 game=$(realpath "$1")
 . "$(dirname "$0")/../tools/checks.sh"
 
-# Starts the game in `work`, ended after 20 s at most, with its console input on
-# a pipe that stays open, so that a wait for Enter really waits.
+# Starts the game in `work`, ended after 20 s at most (killed 5 s later if hung),
+# with its console input on a pipe that stays open, so that a wait for Enter
+# really waits.
 start_game() {
     rm -f "$work/in"
     mkfifo "$work/in"
-    (cd "$work" && exec timeout 20 "$@" "$game" <"$work/in" >"$work/out" 2>"$work/err") &
+    (cd "$work" && exec timeout -k 5 20 "$@" "$game" <"$work/in" >"$work/out" 2>"$work/err") &
     pid=$!
     exec 3>"$work/in"
 }
@@ -67,5 +68,14 @@ for run in "p dummy" "lost none"; do
     check "Escape ends with 0" "0" "$?"
     check "nothing said in play" "$said" "$(cat "$work/out" "$work/err")"
 done
+
+# Standard error closed, its number would go to the X connection, and the
+# line about sound with it, hanging the game: Escape must still end it.
+start_game env SDL_AUDIODRIVER=nonsense sh -c 'exec "$0" 2>&-'
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kestrivane$' | head -n 1)
+timeout 10 xdotool windowfocus --sync "$window"
+xdotool key Escape
+wait "$pid"
+check "standard error closed: Escape ends with 0" "0" "$?"
 
 finish end_to_end
