@@ -2,6 +2,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 
@@ -47,6 +50,72 @@ std::optional<std::filesystem::path> replacedFile(const std::string& path) {
     return folder / name.filename();
 }
 
+// The temporary file's name while it exists, for the handler that removes it
+// when a signal ends pngdecode midway: Ctrl-C, a kill, a closed terminal. It
+// changes only while those signals are held back, so the handler never reads
+// half a name, nor the name of a file that is not, or no longer, this one.
+char temporaryName[PATH_MAX];
+
+constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void removeTemporaryAndEnd(int signalNumber) {
+    if (temporaryName[0] != '\0') ::unlink(temporaryName);
+    ::raise(signalNumber);  // its default action since SA_RESETHAND: the status tells the signal
+}
+
+sigset_t endingSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signalNumber : ENDING_SIGNALS) sigaddset(&signals, signalNumber);
+    return signals;
+}
+
+void removeTemporaryOnEndingSignals() {
+    struct sigaction removing {};
+    removing.sa_handler = removeTemporaryAndEnd;
+    removing.sa_mask = endingSignals();
+    removing.sa_flags = SA_RESETHAND;
+    for (const int signalNumber : ENDING_SIGNALS) {
+        // One ignored from the start, as nohup or a background job has it, stays ignored.
+        struct sigaction before {};
+        if (::sigaction(signalNumber, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+            ::sigaction(signalNumber, &removing, nullptr);
+    }
+}
+
+// `step`'s result, with the ending signals held back while it runs.
+template <typename Step>
+auto withEndingSignalsHeld(Step step) {
+    const sigset_t held = endingSignals();
+    sigset_t before;
+    ::sigprocmask(SIG_BLOCK, &held, &before);
+    const auto result = step();
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
+    return result;
+}
+
+// A new file named after `pattern`, which ends in XXXXXX, its name recorded for the handler.
+int makeTemporary(const std::string& pattern) {
+    if (pattern.size() >= sizeof temporaryName) return -1;
+    removeTemporaryOnEndingSignals();
+    return withEndingSignalsHeld([&] {
+        std::strcpy(temporaryName, pattern.c_str());
+        const int descriptor = ::mkstemp(temporaryName);
+        if (descriptor == -1) temporaryName[0] = '\0';
+        return descriptor;
+    });
+}
+
+// Renames the temporary file into `target` once `written`, and otherwise removes it.
+bool settleTemporary(bool written, const std::filesystem::path& target) {
+    return withEndingSignalsHeld([&] {
+        const bool renamed = written && ::rename(temporaryName, target.c_str()) == 0;
+        if (!renamed) ::unlink(temporaryName);
+        temporaryName[0] = '\0';
+        return renamed;
+    });
+}
+
 // Written beside its place and renamed into it once every write and the flush
 // to disk have succeeded.
 const char* writeReplacing(const std::string& path, const std::uint8_t* data, std::size_t size) {
@@ -62,13 +131,11 @@ const char* writeReplacing(const std::string& path, const std::uint8_t* data, st
         mode = existing.st_mode & 07777;
     }
     // A name of its own that fits wherever the output's own name fits.
-    std::string temporary = (target->parent_path() / ".pngdecode.XXXXXX").string();
-    const OpenedFile out(::mkstemp(temporary.data()));
+    const OpenedFile out(makeTemporary((target->parent_path() / ".pngdecode.XXXXXX").string()));
     if (!out.isOpen()) return CANNOT_WRITE;
     const bool written = writeAll(descriptorOf(out), data, size) && ::fchmod(descriptorOf(out), mode) == 0 &&
-                         ::fsync(descriptorOf(out)) == 0 && ::rename(temporary.c_str(), target->c_str()) == 0;
-    if (!written) ::unlink(temporary.c_str());
-    return written ? nullptr : CANNOT_WRITE;
+                         ::fsync(descriptorOf(out)) == 0;
+    return settleTemporary(written, *target) ? nullptr : CANNOT_WRITE;
 }
 
 }  // namespace
