@@ -74,6 +74,26 @@ void Game::closeTitle() {
     sound.play(Cue::NEW_LEVEL);
 }
 
+bool Game::steer(Heading toward) {
+    if (snake.heading == (toward + 2) % 4) return false;
+    nextHeading = toward;
+    return true;
+}
+
+void Game::apply(Command command) {
+    switch (command) {
+    case Command::STEER_LEFT:
+    case Command::STEER_UP:
+    case Command::STEER_RIGHT:
+    case Command::STEER_DOWN: steer(static_cast<Heading>(command)); break;
+    case Command::START: closeTitle(); break;
+    case Command::FOG: fog = !fog; break;
+    case Command::PAUSE: pause(!paused); break;
+    case Command::MUTE: sound.toggleMute(); break;
+    default: break;
+    }
+}
+
 void Game::pause(bool on) {
     if (onTitle || paused == on) return;
     paused = on;

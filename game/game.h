@@ -31,6 +31,10 @@ struct DrawBatch {
     std::size_t vertexCount = 0;
 };
 
+// What a key or a pad's button asks for. The four steering commands come
+// first, in the order of the headings they ask for.
+enum class Command { STEER_LEFT, STEER_UP, STEER_RIGHT, STEER_DOWN, START, FOG, VIEW, PAUSE, MUTE, FULL_SCREEN, QUIT };
+
 struct Game {
     SDL_Window* window = nullptr;
     void* glContext = nullptr;  // an SDL_GLContext
@@ -67,6 +71,16 @@ struct Game {
 
     // Space on the title screen: play begins, with the new level's notes.
     void closeTitle();
+
+    // Turns the next step toward `toward`, unless that would take the snake
+    // back onto its neck: the guard looks at the heading of the last step
+    // made, not at the heading asked for since, so that no number of turns
+    // between two steps can make it reverse. True when the turn is taken.
+    bool steer(Heading toward);
+
+    // Carries out the commands that are the game's: steering, start, fog,
+    // pause and mute. The view, full screen and quitting are the window's.
+    void apply(Command command);
 
     // Pauses (true) or resumes play, with a click. Nothing on the title screen,
     // nor when play already is as asked.

@@ -56,6 +56,7 @@ int SDL_main(int /*argc*/, char* /*argv*/[]) {
     }
     std::atexit(SDL_Quit);
     tickSource = SDL_GetTicks;
+    startGameControllers();
 
     setGlAttributes();
     SDL_Window* window = createGameWindow();
@@ -67,12 +68,14 @@ int SDL_main(int /*argc*/, char* /*argv*/[]) {
     game.sound.open();
     hideConsole();
 
+    Input input;
     bool quit = false;
     SDL_Event event;
     while (!quit) {
-        while (SDL_PollEvent(&event)) quit = handleEvent(event, game) || quit;
+        while (SDL_PollEvent(&event)) quit = input.handleEvent(event, game) || quit;
         game.tick();  // the frame of the quitting event is still drawn
     }
+    input.closePads();
     release(game);
     return 0;
 }

@@ -7,14 +7,40 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "game/game.h"
 
 inline constexpr const char* WINDOW_TITLE = "Kestrivane";
 inline constexpr int ICON_SIZE = 16;
 
-// What a key or window event does to the game. True when it asks to quit.
-bool handleEvent(const SDL_Event& event, Game& game);
+// Turns SDL's events into the game's commands: the keys', the game
+// controllers' and the window's own. Any pad plugged in drives the snake,
+// those present at start and those plugged in later alike.
+struct Input {
+    struct Pad {
+        SDL_GameController* controller;
+        SDL_JoystickID id;
+        Sint16 x = 0, y = 0;        // the left stick
+        bool stickSteered = false;  // since the stick last came back within the dead zone
+    };
+    std::vector<Pad> pads;  // open
+
+    // What the event does to the game. True when it asks to quit.
+    bool handleEvent(const SDL_Event& event, Game& game);
+    void closePads();
+
+private:
+    bool handleKey(const SDL_KeyboardEvent& key, Game& game);
+    void addPad(int deviceIndex);
+    void removePad(SDL_JoystickID id, Game& game);
+    void moveStick(const SDL_ControllerAxisEvent& motion, Game& game);
+};
+
+// Game controllers are welcome but not needed: without them the keys play.
+// Their buttons are taken by position, so that A is the south button on
+// every pad, Nintendo's too.
+void startGameControllers();
 
 // Asks for an 8-bit RGB, 24-bit depth, double-buffered, multisampled context.
 void setGlAttributes();

@@ -9,9 +9,9 @@
 #include <functional>
 #include <vector>
 
+#include "bench/per_cell_frame.h"
 #include "render/render.h"
 #include "shell/shell.h"
-#include "bench/per_cell_frame.h"
 
 namespace {
 
@@ -127,7 +127,7 @@ TEST_F(Drawing, CellsShowInTheirShadedColourUnderTheFogAndTheSnakeOverAll) {
 
 // The one reddish cell. Key 3 turns to the perspective view: a wall stands up
 // there as a box on its own cell, far larger than a floor tile. Back in the
-// flat view, the cell shows unlit, in its own colour.
+// flat view (by a pad's X), the cell shows unlit, in its own colour.
 TEST_F(Drawing, KeyThreeSwitchesToThePerspectiveViewWhichRaisesWallsAsBoxes) {
     SDL_Event three{SDL_KEYDOWN};
     three.key.state = SDL_PRESSED;
@@ -137,13 +137,15 @@ TEST_F(Drawing, KeyThreeSwitchesToThePerspectiveViewWhichRaisesWallsAsBoxes) {
         show(&Game::drawFrame);
         return lit([](Pixel p) { return p[0] > 0; });
     };
-    EXPECT_FALSE(handleEvent(three, game));
+    EXPECT_FALSE(Input().handleEvent(three, game));
     const auto [tile, tileBox] = red(false);
     const auto [box, boxBox] = red(true);
     EXPECT_TRUE(tile > 0 && box > 2 * tile) << tile << " " << box;
     EXPECT_NEAR(boxBox[0] + boxBox[2], tileBox[0] + tileBox[2], 1);  // on the same column
     EXPECT_NEAR(boxBox[3], tileBox[3], 1);                           // standing on the floor
-    handleEvent(three, game);
+    SDL_Event padX{SDL_CONTROLLERBUTTONDOWN};                        // a pad's X does as 3
+    padX.cbutton.button = SDL_CONTROLLER_BUTTON_X;
+    Input().handleEvent(padX, game);
     red(true);
     EXPECT_EQ(cellColour(20, 20), (Pixel{200, 100, 50}));
 }
@@ -258,7 +260,7 @@ protected:
     void settle(std::pair<int, int> size) {
         SDL_Event event;
         for (Uint32 start = SDL_GetTicks(); SDL_GetTicks() - start < 5000; SDL_Delay(10)) {
-            while (SDL_PollEvent(&event)) handleEvent(event, game);
+            while (SDL_PollEvent(&event)) Input().handleEvent(event, game);
             if (SDL_GetTicks() - start > 300 && std::pair(game.width, game.height) == size) break;
         }
     }
@@ -323,7 +325,7 @@ TEST_F(Window, StartsOnTheScreenAndScalesThePictureIntoEverySize) {
         {"back from full screen", {1000, 600}, &altEnter}};
     for (const auto& [what, size, key] : sizes) {
         if (key == nullptr) SDL_SetWindowSize(game.window, size.first, size.second);
-        if (key != nullptr) handleEvent(*key, game);
+        if (key != nullptr) Input().handleEvent(*key, game);
         settle(size);
         EXPECT_EQ(std::pair(game.width, game.height), size) << what;
         for (const bool perspective : {false, true}) {
