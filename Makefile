@@ -135,11 +135,13 @@ windows:
 # The zip's programs under Wine on Xvfb, held to the Linux build: the same
 # lines and bytes from the tools, the same game on the same folder. Wine gets
 # a prefix of its own in build-windows/, made on the first run.
-# The platform files' own tests run there too.
+# The platform files' own tests run there too, and the events' with SDL's
+# virtual pads, through the zip's SDL2.dll.
 test-windows: windows build
-	@cmake --build $(WIN_BUILD)/game -j $(JOBS) --target platform_tests
+	@cmake --build $(WIN_BUILD)/game -j $(JOBS) --target platform_tests shell_tests
 	@WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/wine WINEDEBUG=-all $(XVFB) python3 tests/windows/windows_test.py \
-		$(BUILD) $(WIN_BUILD)/kestrivane-windows.zip $(WIN_BUILD)/game/platform_tests.exe
+		$(BUILD) $(WIN_BUILD)/kestrivane-windows.zip $(WIN_BUILD)/game/platform_tests.exe \
+		$(WIN_BUILD)/game/shell_tests.exe
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

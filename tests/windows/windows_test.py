@@ -6,9 +6,10 @@
 # its window, starts on Space, plays the Linux build's cues where their events
 # happen, dies and appends the very trailer the Linux game appends, and quits
 # with 0 on Escape. The platform files' own tests, run under Wine too, hold the
-# bytes it writes.
+# bytes it writes, and the events' tests drive SDL's virtual pads through the
+# zip's SDL2.dll.
 #
-# usage: windows_test.py LINUX_BUILD WINDOWS_ZIP [PLATFORM_TESTS_EXE]   (on a
+# usage: windows_test.py LINUX_BUILD WINDOWS_ZIP [TESTS_EXE...]   (on a
 # display, xdotool on the PATH; WINEPREFIX set to a prefix of the tests' own)
 import os
 import re
@@ -201,8 +202,8 @@ def compare_games(linux, windows, work):
 
 
 def main(argv):
-    if len(argv) not in (3, 4):
-        sys.exit("usage: windows_test.py LINUX_BUILD WINDOWS_ZIP [PLATFORM_TESTS_EXE]")
+    if len(argv) < 3:
+        sys.exit("usage: windows_test.py LINUX_BUILD WINDOWS_ZIP [TESTS_EXE...]")
     linux = os.path.abspath(argv[1])
     prepare_wine()
     work = tempfile.mkdtemp(prefix="kestrivane-windows-")
@@ -227,9 +228,11 @@ def main(argv):
         for folder, names in ((package, level_names), (suite, suite_names)):
             compare_tool("levelcheck", tool("levelcheck"), exe("levelcheck"), folder, names)
 
-        if len(argv) == 4:
-            status, lines, errors = run_windows([os.path.abspath(argv[3])], work)
-            check("the platform files' tests pass under Wine", (0, []),
+        # Beside the zip's SDL2.dll, which they load as the game does.
+        for tests in argv[3:]:
+            shutil.copy(tests, package)
+            status, lines, errors = run_windows([exe(os.path.basename(tests)[:-4])], work)
+            check(f"{os.path.basename(tests)} passes under Wine", (0, []),
                   (status, [line for line in lines if line.startswith("[  FAILED")]), errors)
         compare_games([tool("kestrivane")], [WINE, exe("kestrivane")], work)
     finally:
