@@ -230,7 +230,7 @@ void DeflateDecoder::inflateStoredBlock() {
     for (std::size_t done = 0; done < len;) {
         ensureRoom(1);
         const std::size_t n = std::min(len - done, out.size() - outPos_);
-        copyInput(out.data() + outPos_, p + 4 + done, n, p + 4 + done);
+        copyInput(out.data() + outPos_, p + 4 + done, n, p + 4 + done + n - 1);  // on from its last byte
         outPos_ += n;
         done += n;
     }

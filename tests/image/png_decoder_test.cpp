@@ -131,11 +131,12 @@ TEST(ZlibStream, InflatesNoFurtherThanAsked) {
 }
 
 // Image data cut into one-byte chunks, each behind an empty IDAT and an
-// ancillary chunk, is found in one walk over the chunks, whatever its blocks:
-// never a walk from the first chunk for each byte.
+// ancillary chunk, is found in little more than one walk over the chunks,
+// whatever its blocks: never a walk from the first chunk for each byte, nor
+// twice over the bytes a copy has passed.
 TEST(PngDecoder, FindsTheImageDataInOneWalkOverTheChunks) {
     ByteVector rows(256 * 257);
-    for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = i % 257 == 0 ? 0 : std::uint8_t(i * i % 23);
+    for (std::uint32_t i = 0, x = 1; i < rows.size(); ++i, x = x * 1103515245 + 12345) rows[i] = std::uint8_t(x >> 27);
     for (const int level : {0, 1, 9}) {
         std::vector<Chunk> chunks = {ihdr(256, 256, 8, 0)};
         for (const std::uint8_t byte : compressWithZlib(rows, level))
@@ -148,6 +149,6 @@ TEST(PngDecoder, FindsTheImageDataInOneWalkOverTheChunks) {
         ByteVector out;
         ASSERT_EQ(decompressZlibStream(out, imageData, SIZE_MAX, nullptr), 0u) << level;
         EXPECT_EQ(out, rows) << level;
-        EXPECT_LE(imageData.chunksWalked, 3 * chunks.size()) << level;
+        EXPECT_LE(imageData.chunksWalked, 3 * chunks.size() / 2) << level;
     }
 }
