@@ -52,6 +52,7 @@ play_from "$work/elsewhere"
 check "a level it cannot copy is named" "1" "$(grep -c '^kestrivane: could not copy level3' "$work/out")"
 check "a second start replaces no level" "score!!!" "$(tail -c 8 "$levels/level2.png")"
 check "and copies back only what is missing" "6" "$(ls -A "$levels" | wc -l)"
+check "no home at all: refused" "1" "$(env -u HOME -u XDG_DATA_HOME "$work/root/usr/games/kestrivane" 2>&-; echo $?)"
 
 cp "$work/root/usr/share/games/kestrivane/levels/level3.png" "$work/pack/level1.png"
 play_from "$work/pack"
