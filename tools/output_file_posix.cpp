@@ -5,8 +5,8 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
-#include <filesystem>
 #include <optional>
+#include <string>
 
 #include "game/level_file.h"
 #include "tools/output_file.h"
@@ -33,30 +33,41 @@ const char* writeInPlace(const std::string& path, const std::uint8_t* data, std:
     return written ? nullptr : CANNOT_WRITE;
 }
 
+// `path` with its links and dots resolved, or none when it leads to nothing.
+// (The C library's own, not std::filesystem's, whose locale set-up alone
+// costs pngdecode half a megabyte of its memory.)
+std::optional<std::string> resolved(const std::string& path) {
+    char resolvedPath[PATH_MAX];
+    if (::realpath(path.c_str(), resolvedPath) == nullptr) return std::nullopt;
+    return resolvedPath;
+}
+
+// The folder part of `path`, without its last slash but for the root.
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
 // The file that a write to `path` replaces, through any links, or the place of
 // a new one; null when `path` is a link that leads to no file.
-std::optional<std::filesystem::path> replacedFile(const std::string& path) {
-    std::error_code error;
+std::optional<std::string> replacedFile(const std::string& path) {
     struct stat link {};
-    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-        std::filesystem::path target = std::filesystem::canonical(path, error);
-        return error ? std::nullopt : std::optional(target);
-    }
+    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) return resolved(path);
     // The folder resolved, the name kept: it may name no file yet.
-    const std::filesystem::path name(path);
-    const std::filesystem::path folder =
-        std::filesystem::canonical(name.has_parent_path() ? name.parent_path() : ".", error);
-    if (error) return name;  // the temporary file cannot be made there either
-    return folder / name.filename();
+    const std::optional<std::string> folder = resolved(folderOf(path));
+    if (!folder) return path;  // the temporary file cannot be made there either
+    const std::string name = path.substr(path.rfind('/') + 1);
+    return *folder == "/" ? "/" + name : *folder + "/" + name;
 }
 
 // The temporary file's name while it exists, for the handler that removes it
-// when a signal ends pngdecode midway: Ctrl-C, a kill, a closed terminal. It
-// changes only while those signals are held back, so the handler never reads
-// half a name, nor the name of a file that is not, or no longer, this one.
+// when a signal ends pngdecode midway: Ctrl-C or Ctrl-Backslash, a kill, a
+// closed terminal, or a write past the file size limit (ulimit -f). It changes
+// only while those signals are held back, so the handler never reads half a
+// name, nor the name of a file that is not, or no longer, this one.
 char temporaryName[PATH_MAX];
 
-constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int ENDING_SIGNALS[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGXFSZ};
 
 extern "C" void removeTemporaryAndEnd(int signalNumber) {
     if (temporaryName[0] != '\0') ::unlink(temporaryName);
@@ -107,7 +118,7 @@ int makeTemporary(const std::string& pattern) {
 }
 
 // Renames the temporary file into `target` once `written`, and otherwise removes it.
-bool settleTemporary(bool written, const std::filesystem::path& target) {
+bool settleTemporary(bool written, const std::string& target) {
     return withEndingSignalsHeld([&] {
         const bool renamed = written && ::rename(temporaryName, target.c_str()) == 0;
         if (!renamed) ::unlink(temporaryName);
@@ -119,7 +130,7 @@ bool settleTemporary(bool written, const std::filesystem::path& target) {
 // Written beside its place and renamed into it once every write and the flush
 // to disk have succeeded.
 const char* writeReplacing(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    const std::optional<std::filesystem::path> target = replacedFile(path);
+    const std::optional<std::string> target = replacedFile(path);
     if (!target) return LINK_TO_NOTHING;
     struct stat existing {};
     mode_t mode = ::umask(0);
@@ -131,7 +142,7 @@ const char* writeReplacing(const std::string& path, const std::uint8_t* data, st
         mode = existing.st_mode & 07777;
     }
     // A name of its own that fits wherever the output's own name fits.
-    const OpenedFile out(makeTemporary((target->parent_path() / ".pngdecode.XXXXXX").string()));
+    const OpenedFile out(makeTemporary(folderOf(*target) + "/.pngdecode.XXXXXX"));
     if (!out.isOpen()) return CANNOT_WRITE;
     const bool written = writeAll(descriptorOf(out), data, size) && ::fchmod(descriptorOf(out), mode) == 0 &&
                          ::fsync(descriptorOf(out)) == 0;
