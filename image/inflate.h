@@ -117,10 +117,11 @@ using LookupTable = std::vector<std::uint32_t>;
 // The fast path reads eight bytes at once, and writes a longest match of 258
 // bytes in words of up to 16 bytes, the first 32 bytes whatever the length.
 // Where fewer than eight bytes of a piece are left, it reads from a copy of
-// the next SEAM_BYTES of the data instead.
+// the next SEAM_BYTES of the data instead: enough that data cut into tiny
+// pieces is decoded in long runs, not a few bytes between two copies.
 inline constexpr std::size_t FAST_INPUT_MARGIN = 8;
 inline constexpr std::size_t FAST_OUTPUT_MARGIN = 258 + 32;
-inline constexpr std::size_t SEAM_BYTES = 64;
+inline constexpr std::size_t SEAM_BYTES = 256;
 
 struct DeflateDecoder {
     // Off, no lookup table is consulted: every code is decoded bit by bit
