@@ -12,7 +12,8 @@
 // Writes `size` bytes to `path`. Returns null when they were all written,
 // otherwise why not. A read-only file is not replaced, and a link that leads
 // to no file is not written through: both are refused, as cp refuses them.
-// SIGINT, SIGTERM or SIGHUP midway removes the temporary file of a replacement.
+// A signal that ends the tool midway (SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGXFSZ)
+// removes the temporary file of a replacement.
 const char* writeOutputFile(const std::string& path, const std::uint8_t* data, std::size_t size);
 
 inline constexpr const char* CANNOT_WRITE = "writing failed";
