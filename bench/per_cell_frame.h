@@ -48,6 +48,7 @@ inline void drawFrame(Game& game) {
     game.castSight();
     for (std::int32_t i = 0; i < game.snake.length; ++i)
         drawSquare(game, game.snake.body[i].x, game.snake.body[i].y, RAISED_Z, 8, {0, 255, 0}, 255);
+    game.showScene();
     game.drawScoreLine();
     game.endFrame();
 }

@@ -17,6 +17,7 @@
 
 struct SDL_Window;
 struct BitmapFont;
+struct Canvas;
 
 inline constexpr std::int32_t WINDOW_SIZE = 800;
 
@@ -55,9 +56,10 @@ struct Game {
     // P and a lost focus set it in play, P clears it. While it is set nothing
     // advances, nothing is owed for the time, and the frame stays as it was.
     bool paused = false;
-    Sound sound;           // silent until the shell opens its device
-    DrawBatch batch;       // the renderer's; holds nothing between frames
-    OpenedFile levelFile;  // the level's file, held open: the only one its score may go into
+    Sound sound;               // silent until the shell opens its device
+    DrawBatch batch;           // the renderer's; holds nothing between frames
+    Canvas* canvas = nullptr;  // owned, with the renderer; none where the driver cannot draw off screen
+    OpenedFile levelFile;      // the level's file, held open: the only one its score may go into
 
     // Counts the level files and starts the first level behind the title screen.
     // Ends the process with a message when there is no level file, or none that
@@ -111,7 +113,7 @@ struct Game {
     bool initRenderer(SDL_Window* newWindow, void* newGlContext);
 
     // Loads the flat top-down projection (false) or the perspective one (true),
-    // either drawn into the largest square centred in `width` by `height`.
+    // either shown in the largest square centred in `width` by `height`.
     void setProjection(bool perspectiveView);
 
     // Takes the window's drawable size in pixels and fits the picture to it.
@@ -124,6 +126,10 @@ struct Game {
     // The frame's start (clear, light, camera) and its end (shown).
     void beginFrame();
     void endFrame();
+    // Puts the scene drawn so far under where the text goes: scaled into the
+    // window, unless the scene is at the window's resolution, when the text
+    // goes over it before it is shown.
+    void showScene();
     // The cells and segments the view can show, into the batch.
     void drawLevel();
     void drawSnake();

@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 
+#include "render/canvas.h"
 #include "render/render.h"
 
 // OpenGL 1.3's switch (ARB_multisample), which Windows' gl.h, stopping at 1.1, lacks.
@@ -181,13 +182,19 @@ void Game::drawFrame() {
     drawLevel();
     drawSnake();
     flushBatch();
+    showScene();
     drawScoreLine();
     endFrame();
 }
 
+// The picture is the largest whole square of pixels that the drawable holds,
+// centred, with black around it. An 800 by 800 window shows it unscaled.
 void Game::beginFrame() {
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_NORMAL_ARRAY);
+    const std::int32_t side = std::max(std::min(width, height), 0);
+    if (canvas == nullptr || !canvas->beginScene(side))
+        glViewport((width - side) / 2, (height - side) / 2, side, side);  // straight into the window, all of it cleared
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glPushMatrix();
@@ -197,9 +204,15 @@ void Game::beginFrame() {
     }
 }
 
+void Game::showScene() {
+    if (canvas != nullptr && !canvas->fullResolution()) canvas->show(width, height);
+}
+
 void Game::endFrame() {
     glPopMatrix();
+    if (canvas != nullptr) canvas->show(width, height);
     SDL_GL_SwapWindow(window);
+    if (canvas != nullptr) canvas->frameShown();
 }
 
 // Back rows first. Under fog a cell is as bright as its visibility; black and

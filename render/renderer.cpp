@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "render/canvas.h"
 #include "render/render.h"
 
 #ifdef __GLIBC__
@@ -43,6 +44,7 @@ bool Game::initRenderer(SDL_Window* newWindow, void* newGlContext) {
     glContext = newGlContext;
     SDL_GL_GetDrawableSize(window, &width, &height);  // 800 by 800, unless the screen is small or dense
     font = BitmapFont::create().release();            // without a font the game runs on, wordless
+    canvas = Canvas::create().release();
     batch.positions.resize(3 * BATCH_VERTICES);
     batch.normals.resize(3 * BATCH_VERTICES);
     batch.colours.resize(4 * BATCH_VERTICES);
@@ -60,11 +62,7 @@ bool Game::initRenderer(SDL_Window* newWindow, void* newGlContext) {
 
 void Game::setProjection(bool perspectiveView) {
     perspective = perspectiveView;
-    // Both views draw the same square picture, into the largest whole square
-    // of pixels that the drawable holds, centred, with black around it (each
-    // frame clears the whole drawable). An 800 by 800 window shows it unscaled.
-    const std::int32_t side = std::max(std::min(width, height), 0);
-    glViewport((width - side) / 2, (height - side) / 2, side, side);
+    // Both views draw the same square picture; each frame chooses where (see beginFrame).
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     if (perspective) {
@@ -97,6 +95,7 @@ void Game::releaseRenderer() {
         }
         delete font;
     }
+    delete canvas;  // while its context is still current
     if (glContext != nullptr) SDL_GL_DeleteContext(glContext);
     if (window != nullptr) SDL_DestroyWindow(window);
     window = nullptr;
@@ -104,4 +103,5 @@ void Game::releaseRenderer() {
     width = 0;
     height = 0;
     font = nullptr;
+    canvas = nullptr;
 }

@@ -58,11 +58,8 @@ void Game::drawText(float x, float y, float scale, const char* text) {
 }
 
 void Game::drawTitle(std::uint32_t msSinceStart) {
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glEnableClientState(GL_NORMAL_ARRAY);
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glPushMatrix();
+    beginFrame();
+    showScene();
     beginText();
     glDisableClientState(GL_NORMAL_ARRAY);
 
@@ -77,8 +74,7 @@ void Game::drawTitle(std::uint32_t msSinceStart) {
 
     endText();
     glEnableClientState(GL_NORMAL_ARRAY);
-    glPopMatrix();
-    SDL_GL_SwapWindow(window);
+    endFrame();
 }
 
 void Game::drawScoreLine() {

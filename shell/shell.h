@@ -42,13 +42,12 @@ private:
 // every pad, Nintendo's too.
 void startGameControllers();
 
-// Asks for an 8-bit RGB, 24-bit depth, double-buffered, multisampled context.
+// Asks for an 8-bit RGB, 24-bit depth, double-buffered context.
 void setGlAttributes();
 
 // The game's window: resizable, WINDOW_SIZE squared where the screen holds it,
 // frame and all, and otherwise the largest square that fits, centred in the
-// display's usable area. When the display has no multisampled visual it tries
-// once more without multisampling. Null, with SDL's error set, when neither works.
+// display's usable area. Null, with SDL's error set, when it cannot be made.
 SDL_Window* createGameWindow();
 
 // Between the window and the desktop's full screen; nothing without a window.

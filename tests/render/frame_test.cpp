@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bench/per_cell_frame.h"
+#include "render/canvas.h"
 #include "render/render.h"
 #include "shell/shell.h"
 
@@ -24,16 +25,17 @@ class Drawing : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        openWindow(64);                  // more samples than any visual offers: the window still opens, without them
+        openWindow();
         game.level = Level{40, 40, {}};  // unseen open floor
         for (int i = 0; i < 1600; ++i) game.level.cells.push_back({0, 100, 50, 255, false, i % 40, i / 40});
         game.snake.reset(2, 30, 40 * 40);
     }
-    void openWindow(int samples) {
+    void openWindow() {
         setGlAttributes();
-        SDL_GL_SetAttribute(SDL_GL_MULTISAMPLESAMPLES, samples);
         SDL_Window* window = createGameWindow();
         ASSERT_TRUE(game.initRenderer(window, SDL_GL_CreateContext(window))) << SDL_GetError();
+        ASSERT_NE(game.canvas, nullptr);
+        game.canvas->resolution = {.step = ONE_SAMPLE_STEP, .adapts = false};  // however slow the frames
     }
     void TearDown() override {
         for (int i = 0; i < 2; ++i) game.releaseRenderer();  // the second release finds nothing to do
@@ -74,9 +76,10 @@ protected:
     }
 
     // How many pixels differ from `reference`, and how many of those lie
-    // neither on an edge, by a neighbour of clearly another colour in
-    // `reference`, nor a step of rounding from it in every channel.
-    std::pair<int, int> differences(const std::vector<Pixel>& reference) const {
+    // neither on an edge, by a neighbour `reach` pixels away at most of
+    // clearly another colour in `reference`, nor a step of rounding from it in
+    // every channel.
+    std::pair<int, int> differences(const std::vector<Pixel>& reference, int reach) const {
         const auto apart = [](Pixel p, Pixel q) {
             return std::max({std::abs(p[0] - q[0]), std::abs(p[1] - q[1]), std::abs(p[2] - q[2])});
         };
@@ -86,8 +89,8 @@ protected:
             ++differing;
             const int x = i % WINDOW_SIZE, y = i / WINDOW_SIZE;
             bool edge = apart(frame[i], reference[i]) <= 1;
-            for (int ny = std::max(y - 1, 0); ny <= std::min(y + 1, WINDOW_SIZE - 1); ++ny)
-                for (int nx = std::max(x - 1, 0); nx <= std::min(x + 1, WINDOW_SIZE - 1); ++nx)
+            for (int ny = std::max(y - reach, 0); ny <= std::min(y + reach, WINDOW_SIZE - 1); ++ny)
+                for (int nx = std::max(x - reach, 0); nx <= std::min(x + reach, WINDOW_SIZE - 1); ++nx)
                     edge = edge || apart(reference[ny * WINDOW_SIZE + nx], reference[i]) > 2;
             strays += !edge;
         }
@@ -152,14 +155,14 @@ TEST_F(Drawing, KeyThreeSwitchesToThePerspectiveViewWhichRaisesWallsAsBoxes) {
 
 // Every kind of cell in every state of fading, on a grid larger than the view
 // both ways and on one smaller, which the snake leaves: batched, with only what
-// the view shows, the frame must look as it does drawn cell by cell, in a window
-// with multisampling and without. The sight is cast first, so that the frames'
-// own casts change nothing between them. The perspective view's vertices are
-// transformed in another order, so there a triangle's edge may move by a
-// rounding step, and a lit colour change by one.
+// the view shows, the frame must look as it does drawn cell by cell, smoothed
+// off screen, straight in the window, and drawn smaller and scaled up. The
+// sight is cast first, so that the frames' own casts change nothing between
+// them. The perspective view's vertices are transformed in another order, so
+// there a triangle's edge may move by a rounding step, and a lit colour by one.
 TEST_F(Drawing, BatchedFramesLookAsFramesDrawnCellByCell) {
-    for (const int samples : {0, 3}) {
-        if (samples != 0) openWindow(samples);  // the game's own window
+    for (const std::uint32_t step : {0u, ONE_SAMPLE_STEP, 5u}) {
+        game.canvas->resolution.step = step;
         for (const auto& [width, height] : {std::pair{240, 160}, std::pair{90, 70}}) {
             game.level = Level{width, height, {}};
             for (std::uint32_t i = 0; i < std::uint32_t(width * height); ++i) {
@@ -179,10 +182,10 @@ TEST_F(Drawing, BatchedFramesLookAsFramesDrawnCellByCell) {
                 show(per_cell::drawFrame);
                 const std::vector<Pixel> perCell = frame;
                 show(&Game::drawFrame);
-                const auto [moved, strays] = differences(perCell);
-                EXPECT_EQ(strays, 0) << samples;
+                const auto [moved, strays] = differences(perCell, step == 5 ? 2 : 1);  // scaled up twice
+                EXPECT_EQ(strays, 0) << step;
                 EXPECT_LE(moved, perspective ? WINDOW_SIZE * WINDOW_SIZE / 2000 : 0)
-                    << samples << " samples, " << width << " x " << height << (perspective ? ", perspective" : ", flat")
+                    << "step " << step << ", " << width << " x " << height << (perspective ? ", perspective" : ", flat")
                     << (game.fog ? ", fog" : "");
             }
         }
@@ -318,24 +321,36 @@ TEST_F(Window, StartsOnTheScreenAndScalesThePictureIntoEverySize) {
     altEnter.key.keysym = {SDL_SCANCODE_RETURN, SDLK_RETURN, KMOD_LALT, 0};
     SDL_DisplayMode screen;
     SDL_GetDesktopDisplayMode(0, &screen);
-    const std::tuple<const char*, std::pair<int, int>, const SDL_Event*> sizes[] = {
-        {"500 x 500", {500, 500}, nullptr},
-        {"1000 x 600", {1000, 600}, nullptr},
-        {"full screen", {screen.w, screen.h}, &f11},
-        {"back from full screen", {1000, 600}, &altEnter}};
-    for (const auto& [what, size, key] : sizes) {
+    // Last, drawn at about half the side and scaled up, as where frames are
+    // slow: the score line, drawn over it at the window's own resolution, is
+    // as sharp as before.
+    const std::tuple<const char*, std::pair<int, int>, const SDL_Event*, std::uint32_t> sizes[] = {
+        {"500 x 500", {500, 500}, nullptr, ONE_SAMPLE_STEP},
+        {"1000 x 600", {1000, 600}, nullptr, ONE_SAMPLE_STEP},
+        {"full screen", {screen.w, screen.h}, &f11, ONE_SAMPLE_STEP},
+        {"back from full screen", {1000, 600}, &altEnter, ONE_SAMPLE_STEP},
+        {"drawn smaller", {1000, 600}, nullptr, 5}};
+    std::vector<Pixel> scoreLine, sharpScoreLine;
+    for (const auto& [what, size, key, step] : sizes) {
         if (key == nullptr) SDL_SetWindowSize(game.window, size.first, size.second);
         if (key != nullptr) Input().handleEvent(*key, game);
         settle(size);
+        game.canvas->resolution.step = step;
         EXPECT_EQ(std::pair(game.width, game.height), size) << what;
-        for (const bool perspective : {false, true}) {
+        const int drawnSide = game.canvas->resolution.side(std::min(size.first, size.second));
+        for (const bool perspective : {true, false}) {
             const Centres now = corners(perspective);
             for (int i = 0; i < 4; ++i)
                 for (int axis : {0, 1})
-                    EXPECT_NEAR(now[i][axis], first[perspective][i][axis], 1.5 / std::min(size.first, size.second))
+                    EXPECT_NEAR(now[i][axis], first[perspective][i][axis], 1.5 / drawnSide)
                         << what << (perspective ? ", perspective, corner " : ", flat, corner ") << i;
         }
+        sharpScoreLine = std::exchange(scoreLine, {});
+        const int left = (game.width - 600) / 2;  // of the picture's square, in the last two sizes
+        for (int y = 7; y < 16; ++y)              // from 10 x 10 to 208 x 19 of 800 x 800
+            for (int x = 10; x < 160; ++x) scoreLine.push_back(at(left + x, y));
     }
+    EXPECT_EQ(scoreLine, sharpScoreLine);
 }
 
 }  // namespace
