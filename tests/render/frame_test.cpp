@@ -336,6 +336,8 @@ TEST_F(Window, StartsOnTheScreenAndScalesThePictureIntoEverySize) {
         if (key != nullptr) Input().handleEvent(*key, game);
         settle(size);
         game.canvas->resolution.step = step;
+        glClearColor(1, 1, 1, 1);  // what the frames must clear around their picture
+        glClear(GL_COLOR_BUFFER_BIT);
         EXPECT_EQ(std::pair(game.width, game.height), size) << what;
         const int drawnSide = game.canvas->resolution.side(std::min(size.first, size.second));
         for (const bool perspective : {true, false}) {

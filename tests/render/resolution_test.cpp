@@ -17,8 +17,10 @@ TEST(Resolution, SettlesOnTheFinestStepThatFitsAndStaysThere) {
         std::uint32_t step;
         int moves, lateMoves;
     } cases[] = {
-        {"cheap", {10, 3, 3, 3, 3, 3, 3, 3, 3}, 8, 0, 0, 0},
-        {"smoothing too dear", {40, 8, 7, 6, 5, 5, 5, 5, 5}, 0, ONE_SAMPLE_STEP, 1, 0},
+        {"cheap, with every other frame slow", {10, 3, 3, 3, 3, 3, 3, 3, 3}, 2, 0, 0, 0},
+        {"smoothing too dear", {40, 6, 6, 6, 5, 5, 5, 5, 5}, 0, ONE_SAMPLE_STEP, 1, 0},
+        {"a step up that would just fit", {60, 25, 19, 13, 10, 8, 7, 6, 5}, 0, 3, 2, 0},
+        {"a step up that looks as if it fits", {60, 30, 25, 25, 11, 9, 8, 7, 6}, 0, 4, 14, 1},
         {"pixels dear", {90, 30, 26, 21, 17, 14, 12, 10, 9}, 0, 4, 2, 0},
         {"just over at full resolution", {60, 21, 19, 17, 15, 13, 11, 10, 9}, 0, 3, 2, 0},
         {"scaling up costs what it saves", {90, 28, 29, 29, 28, 28, 27, 27, 27}, 0, ONE_SAMPLE_STEP, 15, 2},
@@ -29,7 +31,7 @@ TEST(Resolution, SettlesOnTheFinestStepThatFitsAndStaysThere) {
         int moves = 0, lateMoves = 0;
         for (int frame = 0; frame < 3000; ++frame) {
             const std::uint32_t was = resolution.step;
-            const bool slow = c.slowFrameEvery != 0 && frame % c.slowFrameEvery == 0;
+            const bool slow = c.slowFrameEvery != 0 && frame % c.slowFrameEvery == c.slowFrameEvery - 1;
             resolution.record(c.ms[was] * (slow ? 6 : 1), BUDGET_MS);
             moves += resolution.step != was;
             lateMoves += resolution.step != was && frame >= 2000;
@@ -46,7 +48,7 @@ TEST(Resolution, GivesWholePixelsAndHoldsWhereItDoesNotAdapt) {
     EXPECT_EQ(Resolution{.step = 8}.side(1), 1);
     EXPECT_EQ(Resolution{.step = 8}.side(0), 0);
     Resolution held{.step = 5, .adapts = false};
-    for (int frame = 0; frame < 100; ++frame) held.record(1000, BUDGET_MS);
+    for (int frame = 0; frame < int(RESOLUTION_QUORUM); ++frame) held.record(1000, BUDGET_MS);
     EXPECT_EQ(held.step, 5u);
 }
 
