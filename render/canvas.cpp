@@ -105,6 +105,7 @@ void Canvas::release() {
 }
 
 bool Canvas::beginScene(std::int32_t windowSide) {
+    if (windowSide != fullSide && fullSide != 0) resolution.resized();
     fullSide = windowSide;
     const std::int32_t wanted = resolution.side(windowSide);
     const bool multisample = resolution.multisampled();

@@ -37,16 +37,22 @@ void Resolution::record(float ms, float budgetMs) {
         if (!paid) {
             // Back up; cut from there again only after a while, as the scene may have changed.
             cutWait = std::clamp(2 * cutWait, RAISE_WAIT_FRAMES, RAISE_WAIT_LIMIT);
-            return moveTo(step - 1 - cutSkipped);
+            cutWaitStep = step - 1 - cutSkipped;
+            return moveTo(cutWaitStep);
         }
-        cutWait = 0;
     }
-    if (typical > budgetMs && step + 1 < RESOLUTION_STEPS.size() && frames >= cutWait) {
+    const bool mayCut = step + 1 < RESOLUTION_STEPS.size() && (step != cutWaitStep || frames >= cutWait);
+    if (typical > budgetMs && mayCut) {
         cut(typical, budgetMs);
+    } else if (typical > budgetMs && step > ONE_SAMPLE_STEP && frames >= raiseWait) {
+        // Scaling up costs the window's pixels again: where a smaller picture
+        // still overruns, the window's own resolution may cost less after all.
+        moveTo(ONE_SAMPLE_STEP);
+        raised = true;
     } else if (step > 0 && frames >= raiseWait && typical * cost(step - 1) < RAISE_TARGET * budgetMs * cost(step)) {
         moveTo(step - 1);
         raised = true;
-    } else if (raised && frames >= raiseWait) {
+    } else if (raised && frames >= raiseWait && typical <= budgetMs) {
         raised = false;  // the step up held
         raiseWait = RAISE_WAIT_FRAMES;
     }
@@ -63,6 +69,13 @@ void Resolution::cut(float typical, float budgetMs) {
     moveTo(to);
     cutFrom = typical;
     cutSkipped = to - from - 1;
+}
+
+void Resolution::resized() {
+    if (adapts) moveTo(ONE_SAMPLE_STEP);
+    cutFrom = 0;
+    cutWait = 0;
+    raiseWait = RAISE_WAIT_FRAMES;
 }
 
 float Resolution::median() const {

@@ -43,10 +43,11 @@ struct Resolution {
     std::array<float, RESOLUTION_WINDOW> recent{};  // the latest frame times at this step, a ring
     std::uint32_t frames = 0;                       // recorded at this step
     std::uint32_t raiseWait = RAISE_WAIT_FRAMES;
-    bool raised = false;           // this step was reached by a step up
-    float cutFrom = 0;             // the frames' median that made the cut to this step, until it is judged
-    std::uint32_t cutSkipped = 0;  // steps that cut passed over
-    std::uint32_t cutWait = 0;     // frames at a step before cutting again, after a cut that did not pay
+    bool raised = false;            // this step was reached by a step up
+    float cutFrom = 0;              // the frames' median that made the cut to this step, until it is judged
+    std::uint32_t cutSkipped = 0;   // steps that cut passed over
+    std::uint32_t cutWait = 0;      // frames at `cutWaitStep` before cutting below it again,
+    std::uint32_t cutWaitStep = 0;  // after a cut from it that did not pay
 
     // The side, in pixels, to draw a picture that is `fullSide` across at.
     std::int32_t side(std::int32_t fullSide) const;
@@ -54,6 +55,11 @@ struct Resolution {
 
     // A frame took `ms`, where `budgetMs` was its share.
     void record(float ms, float budgetMs);
+
+    // The picture changed size: what fitted before says nothing of the new
+    // size, so it starts again from full resolution without smoothing, which
+    // needs nothing allocated and is the cheapest full picture.
+    void resized();
 
 private:
     void cut(float typical, float budgetMs);

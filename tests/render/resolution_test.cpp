@@ -16,6 +16,7 @@ TEST(Resolution, SettlesOnTheFinestStepThatFitsAndStaysThere) {
         int slowFrameEvery;
         std::uint32_t step;
         int moves, lateMoves;
+        std::uint32_t start = 0;
     } cases[] = {
         {"cheap, with every other frame slow", {10, 3, 3, 3, 3, 3, 3, 3, 3}, 2, 0, 0, 0},
         {"smoothing too dear", {40, 6, 6, 6, 5, 5, 5, 5, 5}, 0, ONE_SAMPLE_STEP, 1, 0},
@@ -24,10 +25,11 @@ TEST(Resolution, SettlesOnTheFinestStepThatFitsAndStaysThere) {
         {"pixels dear", {90, 30, 26, 21, 17, 14, 12, 10, 9}, 0, 4, 2, 0},
         {"just over at full resolution", {60, 21, 19, 17, 15, 13, 11, 10, 9}, 0, 3, 2, 0},
         {"scaling up costs what it saves", {90, 28, 29, 29, 28, 28, 27, 27, 27}, 0, ONE_SAMPLE_STEP, 15, 2},
-        {"nothing fits", {200, 100, 90, 80, 75, 70, 65, 60, 60}, 0, 7, 16, 2},
+        {"nothing fits", {200, 100, 90, 80, 75, 70, 65, 60, 60}, 0, 7, 22, 2},
+        {"smaller, where the window's resolution costs less", {60, 9, 22, 22, 22, 22, 22, 22, 22}, 0, 1, 5, 0, 4},
     };
     for (const auto& c : cases) {
-        Resolution resolution;
+        Resolution resolution{.step = c.start};
         int moves = 0, lateMoves = 0;
         for (int frame = 0; frame < 3000; ++frame) {
             const std::uint32_t was = resolution.step;
