@@ -29,44 +29,75 @@ std::uint32_t readU16(const std::uint8_t* p) { return (std::uint32_t{p[0]} << 8)
 
 bool isType(const std::uint8_t* type, const char* name) { return std::memcmp(type, name, 4) == 0; }
 
-void readPalette(const std::uint8_t* body, std::uint32_t length, PngImageInfo& info) {
+unsigned readPalette(const std::uint8_t* body, std::uint32_t length, PngImageInfo& info) {
     const std::size_t entries = length / 3;
-    if (entries > MAX_PALETTE_ENTRIES) {
-        info.error = PNG_PALETTE_TOO_LARGE;
-        return;
-    }
+    if (entries > MAX_PALETTE_ENTRIES) return PNG_PALETTE_TOO_LARGE;
     info.palette.assign(entries * 4, 255);
     for (std::size_t i = 0; i < entries; ++i) std::memcpy(&info.palette[4 * i], body + 3 * i, 3);
+    return 0;
 }
 
-void readTransparency(const std::uint8_t* body, std::uint32_t length, PngImageInfo& info) {
+unsigned readTransparency(const std::uint8_t* body, std::uint32_t length, PngImageInfo& info) {
     switch (info.colorType) {
-    case 3:
-        if (length > info.palette.size() / 4) {
-            info.error = PNG_TRNS_PALETTE_TOO_LONG;
-            return;
-        }
+    case PNG_PALETTE:
+        if (length > info.palette.size() / 4) return PNG_TRNS_PALETTE_TOO_LONG;
         for (std::size_t i = 0; i < length; ++i) info.palette[4 * i + 3] = body[i];
-        return;
-    case 0:
-        if (length != 2) {
-            info.error = PNG_TRNS_BAD_GREY_LENGTH;
-            return;
-        }
+        return 0;
+    case PNG_GREY:
+        if (length != 2) return PNG_TRNS_BAD_GREY_LENGTH;
         info.colorKeyRed = info.colorKeyGreen = info.colorKeyBlue = readU16(body);
         info.colorKeyDefined = true;
-        return;
-    case 2:
-        if (length != 6) {
-            info.error = PNG_TRNS_BAD_RGB_LENGTH;
-            return;
-        }
+        return 0;
+    case PNG_RGB:
+        if (length != 6) return PNG_TRNS_BAD_RGB_LENGTH;
         info.colorKeyRed = readU16(body);
         info.colorKeyGreen = readU16(body + 2);
         info.colorKeyBlue = readU16(body + 4);
         info.colorKeyDefined = true;
-        return;
-    default: info.error = PNG_TRNS_WITH_ALPHA; return;
+        return 0;
+    default: return PNG_TRNS_WITH_ALPHA;
+    }
+}
+
+// The header's fields, each stored before its check; the first failing code.
+unsigned readHeaderFields(const std::uint8_t* data, PngImageInfo& info) {
+    if (std::memcmp(data, SIGNATURE, sizeof SIGNATURE) != 0) return PNG_BAD_SIGNATURE;
+    if (!isType(data + 12, "IHDR")) return PNG_NO_IHDR;
+    info.width = readU32(data + 16);
+    info.height = readU32(data + 20);
+    info.bitDepth = data[24];
+    info.colorType = data[25];
+    info.compressionMethod = data[26];
+    if (info.compressionMethod != 0) return PNG_BAD_COMPRESSION_METHOD;
+    info.filterMethod = data[27];
+    if (info.filterMethod != 0) return PNG_BAD_FILTER_METHOD;
+    info.interlaceMethod = data[28];
+    if (info.interlaceMethod > 1) return PNG_BAD_INTERLACE_METHOD;
+    return PngDecoder::checkColorTypeAndDepth(info.colorType, info.bitDepth);
+}
+
+// The chunks behind IHDR up to IEND; the first failing code.
+unsigned walkChunks(const std::uint8_t* data, std::size_t size, PngImageInfo& info, ImageData& imageData) {
+    for (std::uint64_t p = FIRST_CHUNK;;) {
+        if (p + 8 >= size) return PNG_NO_IEND;
+        const std::uint32_t length = readU32(data + p);
+        if (length > MAX_CHUNK_LENGTH) return PNG_CHUNK_TOO_LONG;
+        if (p + 8 + length > size) return PNG_CHUNK_PAST_END;
+        const std::uint8_t* type = data + p + 4;
+        const std::uint8_t* body = data + p + 8;
+        unsigned error = 0;
+        if (isType(type, "IDAT"))
+            imageData.add(data + p, length);
+        else if (isType(type, "IEND"))
+            return 0;
+        else if (isType(type, "PLTE"))
+            error = readPalette(body, length, info);
+        else if (isType(type, "tRNS"))
+            error = readTransparency(body, length, info);
+        else if ((type[0] & 32) == 0)
+            error = PNG_UNKNOWN_CRITICAL_CHUNK;
+        if (error != 0) return error;
+        p += 12 + std::uint64_t{length};
     }
 }
 
@@ -90,6 +121,44 @@ std::size_t windowBytes(std::uint64_t scanlineBytes) {
 struct Discard final : OutputSink {
     std::size_t take(std::span<const std::uint8_t> bytes) override { return bytes.size(); }
 };
+
+// The rows of the image data's stream, converted; the first failing code.
+unsigned inflateRows(ByteVector& pixels, const ImageData& imageData, const PngImageInfo& info) {
+    // Only the bytes the scanlines need are inflated: whatever data follows
+    // them is never read, so that no stream inflates without bound.
+    const std::uint64_t scanlineBytes = scanlineBytesNeeded(info);
+    ByteVector window(windowBytes(scanlineBytes));
+
+    // The rows go into pixels of the decoder's own, handed over only once the
+    // data has inflated whole, so that the caller's are untouched when it
+    // fails. Data that cannot fill the rows gets no pixels at all: only the
+    // stream's own failure can come before the shortfall's.
+    ByteVector rgba;
+    std::optional<ScanlineDecoder> rows;
+    Discard discard;
+    if (scanlineBytes <= imageData.size() * MAX_INFLATE_RATIO) {
+        rgba.resize(std::size_t{info.width} * info.height * 4);
+        rows.emplace(rgba.data(), info);
+    }
+    const unsigned streamError = decompressZlibStream(window, imageData, static_cast<std::size_t>(scanlineBytes),
+                                                      rows ? static_cast<OutputSink*>(&*rows) : &discard);
+    if (streamError != 0) return streamError;
+    if (!rows || !rows->complete()) return PNG_SCANLINES_TOO_SHORT;
+    const unsigned conversionError = rows->finish();  // the pixels before a bad palette index are kept
+    pixels = std::move(rgba);
+    return conversionError;
+}
+
+unsigned decodeFile(ByteVector& pixels, const std::uint8_t* data, std::size_t size, PngImageInfo& info) {
+    if (size == 0 || data == nullptr) return PNG_NO_INPUT;
+    if (size < HEADER_END) return PNG_INPUT_TOO_SHORT;
+    if (const unsigned error = readHeaderFields(data, info)) return error;
+    info.colorKeyDefined = false;
+    ImageData imageData;
+    if (const unsigned error = walkChunks(data, size, info, imageData)) return error;
+    if (!fitsSizeLimit(info)) return PNG_IMAGE_TOO_LARGE;
+    return inflateRows(pixels, imageData, info);
+}
 
 }  // namespace
 
@@ -116,80 +185,23 @@ InputPieces::Piece ImageData::next(const Piece& piece) const {
 }
 
 unsigned PngDecoder::checkColorTypeAndDepth(std::uint32_t colorType, std::uint32_t bitDepth) {
+    const bool lowDepth = bitDepth == 1 || bitDepth == 2 || bitDepth == 4;
+    const bool wholeBytes = bitDepth == 8 || bitDepth == 16;
     switch (colorType) {
-    case 0:
-        return bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8 || bitDepth == 16 ? 0
-                                                                                                  : PNG_BAD_BIT_DEPTH;
-    case 3: return bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8 ? 0 : PNG_BAD_BIT_DEPTH;
-    case 2:
-    case 4:
-    case 6: return bitDepth == 8 || bitDepth == 16 ? 0 : PNG_BAD_BIT_DEPTH;
+    case PNG_GREY: return lowDepth || wholeBytes ? 0 : PNG_BAD_BIT_DEPTH;
+    case PNG_PALETTE: return lowDepth || bitDepth == 8 ? 0 : PNG_BAD_BIT_DEPTH;
+    case PNG_RGB:
+    case PNG_GREY_ALPHA:
+    case PNG_RGB_ALPHA: return wholeBytes ? 0 : PNG_BAD_BIT_DEPTH;
     default: return PNG_BAD_COLOR_TYPE;
     }
 }
 
-void PngDecoder::readHeader(const std::uint8_t* data, PngImageInfo& info) {
-    if (std::memcmp(data, SIGNATURE, sizeof SIGNATURE) != 0) {
-        info.error = PNG_BAD_SIGNATURE;
-        return;
-    }
-    if (!isType(data + 12, "IHDR")) {
-        info.error = PNG_NO_IHDR;
-        return;
-    }
-    info.width = readU32(data + 16);
-    info.height = readU32(data + 20);
-    info.bitDepth = data[24];
-    info.colorType = data[25];
-    info.compressionMethod = data[26];
-    if (info.compressionMethod != 0) {
-        info.error = PNG_BAD_COMPRESSION_METHOD;
-        return;
-    }
-    info.filterMethod = data[27];
-    if (info.filterMethod != 0) {
-        info.error = PNG_BAD_FILTER_METHOD;
-        return;
-    }
-    info.interlaceMethod = data[28];
-    if (info.interlaceMethod > 1) {
-        info.error = PNG_BAD_INTERLACE_METHOD;
-        return;
-    }
-    info.error = checkColorTypeAndDepth(info.colorType, info.bitDepth);
-}
+void PngDecoder::readHeader(const std::uint8_t* data, PngImageInfo& info) { info.error = readHeaderFields(data, info); }
 
 void PngDecoder::readChunks(const std::uint8_t* data, std::size_t size, PngImageInfo& info, ImageData& imageData) {
     info.colorKeyDefined = false;
-    for (std::uint64_t p = FIRST_CHUNK;;) {
-        if (p + 8 >= size) {
-            info.error = PNG_NO_IEND;
-            return;
-        }
-        const std::uint32_t length = readU32(data + p);
-        if (length > MAX_CHUNK_LENGTH) {
-            info.error = PNG_CHUNK_TOO_LONG;
-            return;
-        }
-        if (p + 8 + length > size) {
-            info.error = PNG_CHUNK_PAST_END;
-            return;
-        }
-        const std::uint8_t* type = data + p + 4;
-        const std::uint8_t* body = data + p + 8;
-        if (isType(type, "IDAT"))
-            imageData.add(data + p, length);
-        else if (isType(type, "IEND"))
-            return;
-        else if (isType(type, "PLTE"))
-            readPalette(body, length, info);
-        else if (isType(type, "tRNS"))
-            readTransparency(body, length, info);
-        else if ((type[0] & 32) == 0)
-            info.error = PNG_UNKNOWN_CRITICAL_CHUNK;
-        if (info.error != 0) return;
-        p += 12 + std::uint64_t{length};
-    }
+    info.error = walkChunks(data, size, info, imageData);
 }
 
 std::size_t PngDecoder::fileEnd(const std::uint8_t* data, std::size_t size) {
@@ -205,50 +217,5 @@ std::size_t PngDecoder::fileEnd(const std::uint8_t* data, std::size_t size) {
 }
 
 void PngDecoder::decode(ByteVector& pixels, const std::uint8_t* data, std::size_t size, PngImageInfo& info) {
-    info.error = 0;
-    if (size == 0 || data == nullptr) {
-        info.error = PNG_NO_INPUT;
-        return;
-    }
-    if (size < HEADER_END) {
-        info.error = PNG_INPUT_TOO_SHORT;
-        return;
-    }
-    readHeader(data, info);
-    if (info.error != 0) return;
-
-    ImageData imageData;
-    readChunks(data, size, info, imageData);
-    if (info.error != 0) return;
-    if (!fitsSizeLimit(info)) {
-        info.error = PNG_IMAGE_TOO_LARGE;
-        return;
-    }
-
-    // Only the bytes the scanlines need are inflated: whatever data follows
-    // them is never read, so that no stream inflates without bound.
-    const std::uint64_t scanlineBytes = scanlineBytesNeeded(info);
-    ByteVector window(windowBytes(scanlineBytes));
-    const std::uint64_t compressedBytes = imageData.size();
-
-    // The rows go into pixels of the decoder's own, handed over only once the
-    // data has inflated whole, so that the caller's are untouched when it
-    // fails. Data that cannot fill the rows gets no pixels at all: only the
-    // stream's own failure can come before the shortfall's.
-    ByteVector rgba;
-    std::optional<ScanlineDecoder> rows;
-    Discard discard;
-    if (scanlineBytes <= compressedBytes * MAX_INFLATE_RATIO) {
-        rgba.resize(std::size_t{info.width} * info.height * 4);
-        rows.emplace(rgba.data(), info);
-    }
-    info.error = decompressZlibStream(window, imageData, static_cast<std::size_t>(scanlineBytes),
-                                      rows ? static_cast<OutputSink*>(&*rows) : &discard);
-    if (info.error != 0) return;
-    if (!rows || !rows->complete()) {
-        info.error = PNG_SCANLINES_TOO_SHORT;
-        return;
-    }
-    info.error = rows->finish();
-    pixels = std::move(rgba);
+    info.error = decodeFile(pixels, data, size, info);
 }

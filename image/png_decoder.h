@@ -42,6 +42,13 @@ inline constexpr unsigned PNG_NO_INPUT = 48;                // input size 0 or n
 inline constexpr unsigned PNG_CHUNK_TOO_LONG = 63;          // chunk length above 2^31 - 1
 inline constexpr unsigned PNG_UNKNOWN_CRITICAL_CHUNK = 69;  // an unknown chunk whose first letter is upper case
 
+// The colour types a header may name, as PNG numbers them.
+inline constexpr std::uint32_t PNG_GREY = 0;
+inline constexpr std::uint32_t PNG_RGB = 2;
+inline constexpr std::uint32_t PNG_PALETTE = 3;
+inline constexpr std::uint32_t PNG_GREY_ALPHA = 4;
+inline constexpr std::uint32_t PNG_RGB_ALPHA = 6;
+
 // Neither the RGBA buffer nor the raw image of one decode may exceed this, so
 // that a hostile header cannot make the program allocate gigabytes.
 inline constexpr std::uint64_t MAX_IMAGE_BYTES = std::uint64_t{1} << 30;

@@ -26,9 +26,9 @@ constexpr std::uint32_t MAX_FILTER_TYPE = 4;
 
 std::uint32_t channelsOf(std::uint32_t colorType) {
     switch (colorType) {
-    case 2: return 3;
-    case 4: return 2;
-    case 6: return 4;
+    case PNG_RGB: return 3;
+    case PNG_GREY_ALPHA: return 2;
+    case PNG_RGB_ALPHA: return 4;
     default: return 1;
     }
 }
@@ -230,7 +230,7 @@ struct ScanlineDecoder::Converter {
     Converter(const PngImageInfo& image, std::size_t entries) : info(image), paletteEntries(entries) {
         if (info.bitDepth >= 8) return;
         const std::uint32_t values = 1u << info.bitDepth;
-        if (info.colorType == 3) {
+        if (info.colorType == PNG_PALETTE) {
             low.coloured = static_cast<std::uint32_t>(std::min<std::size_t>(paletteEntries, values));
             for (std::uint32_t v = 0; v < low.coloured; ++v)
                 std::memcpy(low.colours[v].data(), &info.palette[4 * v], 4);
@@ -253,10 +253,10 @@ struct ScanlineDecoder::Converter {
         default: break;
         }
         switch (info.colorType) {
-        case 3: return palette8(row, count, out, step);
-        case 0: grey(row, count, out, step); return 0;
-        case 4: greyAlpha(row, count, out, step); return 0;
-        case 2: rgb(row, count, out, step); return 0;
+        case PNG_PALETTE: return palette8(row, count, out, step);
+        case PNG_GREY: grey(row, count, out, step); return 0;
+        case PNG_GREY_ALPHA: greyAlpha(row, count, out, step); return 0;
+        case PNG_RGB: rgb(row, count, out, step); return 0;
         default: rgba(row, count, out, step); return 0;
         }
     }
@@ -372,7 +372,7 @@ ScanlineDecoder::ScanlineDecoder(std::uint8_t* pixels, const PngImageInfo& info)
     : pixels_(pixels),
       info_(info),
       bitsPerPixel_(::bitsPerPixel(info)),
-      rgba8Rows_(info.colorType == 6 && info.bitDepth == 8 && info.interlaceMethod == 0),
+      rgba8Rows_(info.colorType == PNG_RGB_ALPHA && info.bitDepth == 8 && info.interlaceMethod == 0),
       converter_(std::make_unique<Converter>(info, info.palette.size() / 4)) {
     forEachBlock(info, [&](std::uint32_t w, std::uint32_t h, const Adam7Pass& pass) {
         if (h == 0) return;  // an image 0 rows high has no rows
