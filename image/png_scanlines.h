@@ -1,8 +1,8 @@
 #pragma once
 
 // The scanline stage of PNG decoding, fed as the data is inflated: each row,
-// or each row of an Adam7 pass, is unfiltered against the row before it and
-// converted at once into the 8-bit RGBA pixels, scattered to their places for
+// or each row of an Adam7 pass, is unfiltered against the row before it
+// (png_filters.h) and converted at once into the 8-bit RGBA pixels (png_rgba.h), scattered to their places for
 // the passes (8-bit RGBA rows are unfiltered straight into the pixels). Only
 // two rows are kept, never the whole scanline data or a raw image.
 //
@@ -19,13 +19,7 @@
 #include "image/inflate.h"
 #include "image/png_decoder.h"
 
-// Undoes filter `filterType` (0 to 4) on the `length` bytes at `from`, writing
-// them to `to`, which may be `from` itself; `previous` is the reconstructed
-// row above, or null for the first row of an image or pass.
-void reconstructScanline(std::uint8_t* to, const std::uint8_t* from, const std::uint8_t* previous,
-                         std::size_t pixelByteWidth, std::uint32_t filterType, std::size_t length);
-
-std::uint8_t paethPredictor(int a, int b, int c);
+struct RgbaConverter;
 
 // Bytes of scanline data (filter-type bytes included) that the image's rows need.
 std::uint64_t scanlineBytesNeeded(const PngImageInfo& info);
@@ -80,8 +74,6 @@ private:
         std::uint32_t originX, originY, spacingX, spacingY;
     };
 
-    struct Converter;
-
     void decodeRow(std::uint32_t filterType, const std::uint8_t* filtered);
     std::uint8_t* rowTarget();
     void gather(std::span<const std::uint8_t> bytes);
@@ -100,5 +92,5 @@ private:
     std::size_t gathered_ = 0;                // bytes of a row cut by the offers, gathered so far
     std::uint8_t gatheredFilterType_ = 0;
     unsigned result_ = 0;
-    std::unique_ptr<Converter> converter_;
+    std::unique_ptr<RgbaConverter> converter_;
 };
