@@ -1,3 +1,37 @@
+// How this decoder works, and why it is fast.
+//
+// A DEFLATE stream is a run of blocks: stored bytes, or Huffman codes for
+// literals, lengths and distances, with fixed codes or codes of the block's
+// own. Every block is decoded into one output vector, which is also the
+// history that matches copy from.
+//
+// Two paths decode the codes. The exact path reads the stream bit by bit and
+// walks each code's tree; it is short, plainly right, and decides every error.
+// The fast path does the work on valid data: it keeps 56 bits or more in a
+// 64-bit buffer, refilled by one unaligned eight-byte load and a shift with no
+// branch, and looks each code up in a table of LITERAL_LOOKUP_BITS (or
+// DISTANCE_LOOKUP_BITS) bits, longer codes in a subtable behind it. An entry
+// holds the code's length plus its extra bits, so that one shift consumes
+// both, one flag per kind of symbol, so that a literal is told apart with one
+// test, and the literal, base length or base distance itself. The next entry
+// is looked up as soon as its bits are known, before the current match is
+// copied, so that the load overlaps the copy. The loop tests its input and
+// output once per symbol against margins (FAST_INPUT_MARGIN,
+// FAST_OUTPUT_MARGIN) rather than per byte, and where the processor has BMI2
+// the same loop is compiled a second time for it and chosen at run time.
+// Whatever the tables cannot decide (an empty branch, a distance reaching
+// before the output) goes back to the exact path before a bit of it is
+// consumed, so both paths agree on every input.
+//
+// Data in pieces (a PNG's IDAT chunks) is read where it lies: the fast path
+// reads a piece in place up to its last eight bytes, then a SEAM_BYTES copy
+// across the seam, and walks on to the next piece, so that tiny pieces cost
+// a copy each rather than a slow path.
+//
+// The stages below, in order: the format's tables; code trees, for the exact
+// path; reading bits from the pieces; blocks and the output window; the
+// lookup tables; dynamic block headers; coded data, fast and exact; matches.
+
 #include "image/inflate.h"
 
 #include <algorithm>
@@ -6,6 +40,8 @@
 #include <cstring>
 
 namespace {
+
+// ---- The format's tables ----------------------------------------------------
 
 constexpr std::array<std::uint32_t, 29> LENGTH_BASE = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                                        31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
@@ -34,6 +70,8 @@ std::vector<std::uint32_t> fixedLiteralLengths() {
 }
 
 }  // namespace
+
+// ---- Code trees: the exact path's decoding ----------------------------------
 
 unsigned CodeTree::build(const std::vector<std::uint32_t>& lengths, std::uint32_t maxLength) {
     const std::uint32_t n = static_cast<std::uint32_t>(lengths.size());
@@ -79,6 +117,8 @@ unsigned CodeTree::build(const std::vector<std::uint32_t>& lengths, std::uint32_
     }
     return 0;
 }
+
+// ---- Reading bits from the pieces -------------------------------------------
 
 void DeflateDecoder::fail(unsigned code) {
     if (errorCode == 0) errorCode = code;
@@ -148,6 +188,8 @@ std::uint32_t DeflateDecoder::readSymbol(const CodeTree& tree) {
         node = value - n;
     }
 }
+
+// ---- Blocks and the output window -------------------------------------------
 
 void DeflateDecoder::inflate(ByteVector& out, const InputPieces& in, std::size_t begin, std::size_t enough,
                              OutputSink* sink) {
@@ -239,7 +281,7 @@ void DeflateDecoder::inflateStoredBlock() {
 
 namespace {
 
-// ---- Lookup tables ------------------------------------------------------------
+// ---- Lookup tables ----------------------------------------------------------
 //
 // An entry is 0 where the walk over those bits does not end at a leaf within
 // the table's bits, or its subtable's (an empty branch, a code too long for
@@ -511,6 +553,8 @@ std::uint64_t loadLittleEndian64(const std::uint8_t* p) {
 
 }  // namespace
 
+// ---- Dynamic block headers --------------------------------------------------
+
 void DeflateDecoder::readDynamicTrees() {
     if (!fieldFits(14)) return fail(INFLATE_DYNAMIC_HEADER_PAST_END);
     const std::size_t hlit = 257 + readBits(5);
@@ -601,6 +645,8 @@ void DeflateDecoder::buildDeferredTrees() {
     if (distanceTreeDeferred_) distanceTree.build(distanceLengths_, MAX_CODE_LENGTH);
     literalTreeDeferred_ = distanceTreeDeferred_ = false;
 }
+
+// ---- Coded data: the fast loop and the exact path ---------------------------
 
 void DeflateDecoder::inflateCodedBlock(unsigned btype) {
     literalTreeDeferred_ = distanceTreeDeferred_ = false;
@@ -797,6 +843,8 @@ bool DeflateDecoder::decodeSymbolExact(const CodeTree& literals, const CodeTree&
 
 // Room for `bytes` more: twice what is then needed, but no more than
 // `enough_` unless they need it.
+// ---- Matches ----------------------------------------------------------------
+
 void DeflateDecoder::makeRoom(std::size_t bytes) {
     const std::size_t needed = outPos_ + bytes;
     out_->resize(std::max(needed, std::min(2 * needed, enough_)));
