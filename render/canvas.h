@@ -36,6 +36,9 @@ struct Canvas {
 
     // Null where the current context has no framebuffer objects.
     static std::unique_ptr<Canvas> create();
+    Canvas() = default;
+    Canvas(const Canvas&) = delete;  // it owns the context's objects
+    Canvas& operator=(const Canvas&) = delete;
     // Deletes the squares: the context that made them must be current.
     ~Canvas();
 
@@ -46,8 +49,9 @@ struct Canvas {
     bool beginScene(std::int32_t windowSide);
     bool fullResolution() const { return side == fullSide; }
 
-    // Clears the window and scales the square into the centre of its
-    // `width` by `height` pixels, which stays bound for what is drawn next.
+    // When the scene went into the square: clears the window around the
+    // picture's place in the centre of its `width` by `height` pixels and
+    // scales the square into it. The window stays bound for what is drawn next.
     void show(std::int32_t width, std::int32_t height);
 
     // Feeds the time since the last frame's swap to the resolution.
