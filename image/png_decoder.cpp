@@ -78,6 +78,7 @@ unsigned readHeaderFields(const std::uint8_t* data, PngImageInfo& info) {
 
 // The chunks behind IHDR up to IEND; the first failing code.
 unsigned walkChunks(const std::uint8_t* data, std::size_t size, PngImageInfo& info, ImageData& imageData) {
+    info.colorKeyDefined = false;
     for (std::uint64_t p = FIRST_CHUNK;;) {
         if (p + 8 >= size) return PNG_NO_IEND;
         const std::uint32_t length = readU32(data + p);
@@ -153,7 +154,6 @@ unsigned decodeFile(ByteVector& pixels, const std::uint8_t* data, std::size_t si
     if (size == 0 || data == nullptr) return PNG_NO_INPUT;
     if (size < HEADER_END) return PNG_INPUT_TOO_SHORT;
     if (const unsigned error = readHeaderFields(data, info)) return error;
-    info.colorKeyDefined = false;
     ImageData imageData;
     if (const unsigned error = walkChunks(data, size, info, imageData)) return error;
     if (!fitsSizeLimit(info)) return PNG_IMAGE_TOO_LARGE;
@@ -200,7 +200,6 @@ unsigned PngDecoder::checkColorTypeAndDepth(std::uint32_t colorType, std::uint32
 void PngDecoder::readHeader(const std::uint8_t* data, PngImageInfo& info) { info.error = readHeaderFields(data, info); }
 
 void PngDecoder::readChunks(const std::uint8_t* data, std::size_t size, PngImageInfo& info, ImageData& imageData) {
-    info.colorKeyDefined = false;
     info.error = walkChunks(data, size, info, imageData);
 }
 

@@ -86,7 +86,6 @@ std::unique_ptr<Canvas> Canvas::create() {
     gl.genFramebuffers(1, &canvas->framebuffer);
     gl.genFramebuffers(1, &canvas->pictureFramebuffer);
     canvas->budgetMs = frameBudget();
-
     return canvas;
 }
 

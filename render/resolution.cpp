@@ -37,7 +37,7 @@ void Resolution::record(float ms, float budgetMs) {
         if (!paid) {
             // Back up; cut from there again only after a while, as the scene may have changed.
             cutWait = std::clamp(2 * cutWait, RAISE_WAIT_FRAMES, RAISE_WAIT_LIMIT);
-            cutWaitStep = step - 1 - cutSkipped;
+            cutWaitStep = cutFromStep;
             return moveTo(cutWaitStep);
         }
     }
@@ -65,10 +65,9 @@ void Resolution::cut(float typical, float budgetMs) {
     std::uint32_t to = step + 1;
     while (step > 0 && to + 1 < RESOLUTION_STEPS.size() && cost(to) > wanted) ++to;
     if (raised) raiseWait = std::min(2 * raiseWait, RAISE_WAIT_LIMIT);  // back from a step up: wait longer next time
-    const std::uint32_t from = step;
+    cutFromStep = step;
     moveTo(to);
     cutFrom = typical;
-    cutSkipped = to - from - 1;
 }
 
 void Resolution::resized() {

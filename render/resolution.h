@@ -45,7 +45,7 @@ struct Resolution {
     std::uint32_t raiseWait = RAISE_WAIT_FRAMES;
     bool raised = false;            // this step was reached by a step up
     float cutFrom = 0;              // the frames' median that made the cut to this step, until it is judged
-    std::uint32_t cutSkipped = 0;   // steps that cut passed over
+    std::uint32_t cutFromStep = 0;  // the step that cut left
     std::uint32_t cutWait = 0;      // frames at `cutWaitStep` before cutting below it again,
     std::uint32_t cutWaitStep = 0;  // after a cut from it that did not pay
 
