@@ -4,17 +4,17 @@
 // best score of each is kept in its own file, in a trailer of eight bytes behind
 // the PNG data, which the PNG decoder never reads.
 //
-// Only regular files are read, links followed, and none is opened in a way
-// that could block: a FIFO or a device named like a level is passed over. A
-// shared lock is held while a file is read and an exclusive one while its
+// They are read as file.h reads any file; an exclusive lock is held while a
 // trailer is written, so that two games dying on one level cannot both append.
+// While a level is played its file is held open: that names the one file its
+// score may go into, and keeps the file's identity from passing to another.
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "game/platform_file.h"
+#include "files/file.h"
 #include "image/byte_vector.h"
 
 inline constexpr std::uint32_t LEVEL_MAGIC = 0x08008135;
@@ -31,43 +31,6 @@ inline constexpr std::size_t TRAILER_SIZE = 8;
 // The largest level file read. A 1024 x 1024 level at 16 bits a channel,
 // stored without compression, takes under 9 MiB.
 inline constexpr std::size_t MAX_LEVEL_FILE_BYTES = std::size_t{32} << 20;
-
-// An open file, closed (and so unlocked) when it goes. While a level is
-// played its file is held open: that names the one file its score may go
-// into, and keeps the file's identity from passing to another file.
-class OpenedFile {
-public:
-    OpenedFile() = default;
-    explicit OpenedFile(platform::FileHandle handle) : handle_(handle) {}
-    OpenedFile(OpenedFile&& other) noexcept;
-    OpenedFile& operator=(OpenedFile&& other) noexcept;
-    ~OpenedFile();
-
-    platform::FileHandle handle() const { return handle_; }
-    bool isOpen() const { return handle_ != platform::NO_FILE; }
-
-    // Whether `other` is open on the same file as this.
-    bool sameFileAs(const OpenedFile& other) const;
-
-private:
-    platform::FileHandle handle_ = platform::NO_FILE;
-};
-
-// Why a file was not read.
-enum class ReadFailure { NONE, CANNOT_OPEN, NOT_A_REGULAR_FILE, TOO_LARGE, CANNOT_READ };
-
-// "cannot be opened", "not a regular file", "too large" or "cannot be read".
-const char* describe(ReadFailure failure);
-
-// A file read whole and still open, or why it was not read (and `bytes` empty).
-struct FileContents {
-    ByteVector bytes;
-    OpenedFile file;
-    ReadFailure failure = ReadFailure::NONE;
-};
-
-// Reads the regular file at `path` whole, when it has at most `maxBytes`.
-FileContents readRegularFile(const std::string& path, std::size_t maxBytes);
 
 // The level file at `path`, or none when readRegularFile refuses it.
 std::optional<ByteVector> readWholeFile(const std::string& path);

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "files/platform_file.h"
 #include "game/clock.h"
-#include "game/platform_file.h"
 #include "shell/shell.h"
 
 #ifdef _WIN32

@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "files/file.h"
 #include "game/level.h"
 #include "game/level_file.h"
-#include "game/platform_file.h"
 #include "tools/command_line.h"
 
 namespace {

@@ -19,6 +19,3 @@ const char* writeOutputFile(const std::string& path, const std::uint8_t* data, s
 inline constexpr const char* CANNOT_WRITE = "writing failed";
 inline constexpr const char* READ_ONLY = "it is read-only";
 inline constexpr const char* LINK_TO_NOTHING = "it is a link to no file";
-
-// Whether the two paths lead to one existing file, as a hard link or a symbolic one can.
-bool sameFile(const std::string& a, const std::string& b);

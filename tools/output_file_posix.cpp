@@ -8,19 +8,10 @@
 #include <optional>
 #include <string>
 
-#include "game/level_file.h"
+#include "files/file.h"
 #include "tools/output_file.h"
 
 namespace {
-
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 int descriptorOf(const OpenedFile& file) { return static_cast<int>(file.handle()); }
 
@@ -29,7 +20,7 @@ const char* writeInPlace(const std::string& path, const std::uint8_t* data, std:
     // A pipe with no reader fails to open here rather than waiting for one.
     const OpenedFile out(platform::openExisting(path, platform::Access::WRITE));
     const bool written =
-        out.isOpen() && ::fcntl(descriptorOf(out), F_SETFL, 0) == 0 && writeAll(descriptorOf(out), data, size);
+        out.isOpen() && ::fcntl(descriptorOf(out), F_SETFL, 0) == 0 && out.writeWhole(data, size, std::nullopt);
     return written ? nullptr : CANNOT_WRITE;
 }
 
@@ -144,7 +135,7 @@ const char* writeReplacing(const std::string& path, const std::uint8_t* data, st
     // A name of its own that fits wherever the output's own name fits.
     const OpenedFile out(makeTemporary(folderOf(*target) + "/.pngdecode.XXXXXX"));
     if (!out.isOpen()) return CANNOT_WRITE;
-    const bool written = writeAll(descriptorOf(out), data, size) && ::fchmod(descriptorOf(out), mode) == 0 &&
+    const bool written = out.writeWhole(data, size, std::nullopt) && ::fchmod(descriptorOf(out), mode) == 0 &&
                          ::fsync(descriptorOf(out)) == 0;
     return settleTemporary(written, *target) ? nullptr : CANNOT_WRITE;
 }
@@ -155,11 +146,4 @@ const char* writeOutputFile(const std::string& path, const std::uint8_t* data, s
     struct stat existing {};
     const bool special = ::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode);
     return special ? writeInPlace(path, data, size) : writeReplacing(path, data, size);
-}
-
-bool sameFile(const std::string& a, const std::string& b) {
-    struct stat first {
-    }, second{};
-    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
-           first.st_ino == second.st_ino;
 }

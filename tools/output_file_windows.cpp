@@ -1,48 +1,24 @@
 #include <windows.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <random>
-#include <utility>
 
+#include "files/file.h"
 #include "tools/output_file.h"
 
 namespace {
 
-// A handle that closes itself.
-struct Handle {
-    HANDLE value;
-    explicit Handle(HANDLE h) : value(h) {}
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() {
-        if (isOpen()) ::CloseHandle(value);
-    }
-    bool isOpen() const { return value != INVALID_HANDLE_VALUE; }
-};
+// A file that Windows opened, or failed to, as the file layer holds it.
+OpenedFile held(HANDLE file) { return OpenedFile(reinterpret_cast<platform::FileHandle>(file)); }
 
-constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-// Opened only to be looked at; a directory opens too.
-HANDLE openToLookAt(const std::string& path) {
-    return ::CreateFileA(path.c_str(), 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-}
-
-bool writeAll(HANDLE file, const std::uint8_t* data, std::size_t size) {
-    for (std::size_t done = 0; done < size;) {
-        DWORD n = 0;
-        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, std::size_t{1} << 30));
-        if (!::WriteFile(file, data + done, chunk, &n, nullptr) || n == 0) return false;
-        done += n;
-    }
-    return true;
-}
+HANDLE handleOf(const OpenedFile& file) { return reinterpret_cast<HANDLE>(file.handle()); }
 
 // Every write checked, on the file as it is: a device or a pipe has no file to replace.
 const char* writeInPlace(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    const Handle out(
-        ::CreateFileA(path.c_str(), GENERIC_WRITE, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return out.isOpen() && writeAll(out.value, data, size) ? nullptr : CANNOT_WRITE;
+    const OpenedFile out =
+        held(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return out.isOpen() && out.writeWhole(data, size, std::nullopt) ? nullptr : CANNOT_WRITE;
 }
 
 // Written beside its place under a name no other file has, and moved into it
@@ -57,14 +33,14 @@ const char* writeReplacing(const std::string& path, const std::uint8_t* data, st
     for (int attempt = 0; attempt < 16; ++attempt) {
         // A name of its own that fits wherever the output's own name fits.
         const std::string temporary = (target.parent_path() / (".pngdecode." + std::to_string(entropy()))).string();
-        Handle out(
+        OpenedFile out = held(
             ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!out.isOpen()) {
             if (::GetLastError() == ERROR_FILE_EXISTS) continue;
             return CANNOT_WRITE;
         }
-        const bool written = writeAll(out.value, data, size) && ::FlushFileBuffers(out.value);
-        ::CloseHandle(std::exchange(out.value, INVALID_HANDLE_VALUE));
+        const bool written = out.writeWhole(data, size, std::nullopt) && ::FlushFileBuffers(handleOf(out));
+        out = OpenedFile();  // closed, as a file open anywhere cannot be moved
         if (written && ::MoveFileExA(temporary.c_str(), target.string().c_str(),
                                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return nullptr;
@@ -77,21 +53,15 @@ const char* writeReplacing(const std::string& path, const std::uint8_t* data, st
 // A device or a pipe; the handle that tells is closed at once, since a file
 // that is open anywhere cannot be replaced.
 bool isSpecial(const std::string& path) {
-    const Handle existing(openToLookAt(path));
-    return existing.isOpen() && ::GetFileType(existing.value) != FILE_TYPE_DISK;
+    // Opened with no rights, only to be looked at: a pipe is not connected to.
+    const OpenedFile existing =
+        held(::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return existing.isOpen() && ::GetFileType(handleOf(existing)) != FILE_TYPE_DISK;
 }
 
 }  // namespace
 
 const char* writeOutputFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
     return isSpecial(path) ? writeInPlace(path, data, size) : writeReplacing(path, data, size);
-}
-
-bool sameFile(const std::string& a, const std::string& b) {
-    const Handle first(openToLookAt(a)), second(openToLookAt(b));
-    BY_HANDLE_FILE_INFORMATION one{}, other{};
-    return first.isOpen() && second.isOpen() && ::GetFileInformationByHandle(first.value, &one) &&
-           ::GetFileInformationByHandle(second.value, &other) &&
-           one.dwVolumeSerialNumber == other.dwVolumeSerialNumber && one.nFileIndexHigh == other.nFileIndexHigh &&
-           one.nFileIndexLow == other.nFileIndexLow;
 }

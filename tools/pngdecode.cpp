@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "game/level_file.h"
-#include "game/platform_file.h"
+#include "files/file.h"
 #include "image/png_decoder.h"
 #include "image/zlib_stream.h"
 #include "tools/command_line.h"
@@ -153,7 +152,7 @@ int main(int argc, char** argv) {
         printVersion("pngdecode");
         return checkedExit("pngdecode", EXIT_ALL_DECODED);
     }
-    if (options->out && sameFile(*options->out, options->inputs[0])) {
+    if (options->out && platform::sameFile(*options->out, options->inputs[0])) {
         std::fprintf(stderr, "pngdecode: --out '%s' is the INPUT itself\n", printableName(*options->out).c_str());
         return EXIT_USAGE;
     }

@@ -1,10 +1,10 @@
 #pragma once
 
-// The file calls beyond the standard runtime that level files need (opens that
-// never wait, file identity, advisory locks, reads and writes at a position),
-// and the standard descriptors that every program here starts by securing.
-// platform_file_posix.cpp and platform_file_windows.cpp give them, with the
-// same guarantees, for their systems.
+// The file calls beyond the standard runtime that the game and the tools need
+// (opens that never wait, file identity, advisory locks, reads and writes at a
+// position), and the standard descriptors that every program here starts by
+// securing. platform_file_posix.cpp and platform_file_windows.cpp give them,
+// with the same guarantees, for their systems; file.h builds on them.
 
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +33,11 @@ std::optional<std::uint64_t> regularFileSize(FileHandle file);
 // Whether two open files are one file.
 bool sameFile(FileHandle a, FileHandle b);
 
+// Whether the two paths lead to one existing file, as a hard link or a
+// symbolic one can. A pipe is not opened to tell: its writer would see a
+// reader come and go.
+bool sameFile(const std::string& a, const std::string& b);
+
 enum class Lock { TAKEN, HELD_ELSEWHERE, FAILED };
 
 // Takes a lock on the whole file, shared or exclusive, without waiting. Games
@@ -42,9 +47,10 @@ Lock tryLock(FileHandle file, bool exclusive);
 void unlock(FileHandle file);
 
 // Reads or writes up to `size` bytes at `offset`: the number done, 0 at the
-// end of the file, or -1 on an error.
+// end of the file, or -1 on an error. A write with no offset goes where the
+// file stands, as a pipe or a device has no offsets.
 std::int64_t readAt(FileHandle file, std::uint8_t* bytes, std::size_t size, std::uint64_t offset);
-std::int64_t writeAt(FileHandle file, const std::uint8_t* bytes, std::size_t size, std::uint64_t offset);
+std::int64_t writeAt(FileHandle file, const std::uint8_t* bytes, std::size_t size, std::optional<std::uint64_t> offset);
 
 // Cuts the file, or lengthens it, to `size` bytes.
 bool resize(FileHandle file, std::uint64_t size);

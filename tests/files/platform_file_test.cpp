@@ -9,8 +9,9 @@
 #include <fstream>
 #include <iterator>
 
+#include "files/file.h"
+#include "files/platform_file.h"
 #include "game/level_file.h"
-#include "game/platform_file.h"
 #include "tools/output_file.h"
 
 namespace {
@@ -53,7 +54,7 @@ TEST_F(PlatformFile, OpensOnlyWhatExistsAndSizesOnlyRegularFiles) {
     EXPECT_EQ(platform::readAt(file.handle(), bytes, 4, 8), 2);
     EXPECT_EQ(std::string(bytes, bytes + 2), "89");
     EXPECT_EQ(platform::readAt(file.handle(), bytes, 4, 10), 0);
-    EXPECT_EQ(platform::writeAt(file.handle(), reinterpret_cast<const std::uint8_t*>("ab"), 2, 10), 2);
+    EXPECT_EQ(platform::writeAt(file.handle(), reinterpret_cast<const std::uint8_t*>("ab"), 2, 10u), 2);
     EXPECT_TRUE(platform::resize(file.handle(), 11));
     EXPECT_EQ(read("file"), "0123456789a");
 }
@@ -110,7 +111,8 @@ TEST_F(PlatformFile, OutputReplacesAFileWholeAndKnowsItsLinks) {
     EXPECT_STREQ(writeOutputFile("read-only", bytes("new"), 3), READ_ONLY);
     EXPECT_EQ(read("read-only"), "old");
     fs::permissions("read-only", fs::perms::owner_all);  // so that it can go
-    EXPECT_EQ(std::tuple(sameFile("out", "./out"), sameFile("out", "read-only"), sameFile("out", "missing")),
+    EXPECT_EQ(std::tuple(platform::sameFile("out", "./out"), platform::sameFile("out", "read-only"),
+                         platform::sameFile("out", "missing")),
               std::tuple(true, false, false));
     EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 2);  // no temporary left
 }

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "game/platform_file.h"
+#include "files/platform_file.h"
 
 namespace platform {
 
@@ -53,6 +53,21 @@ bool sameFile(FileHandle a, FileHandle b) {
            first.nFileIndexLow == second.nFileIndexLow;
 }
 
+bool sameFile(const std::string& a, const std::string& b) {
+    // Opened with no rights, only to be looked at: nothing is read, a pipe's
+    // writer sees no reader, and a folder opens too.
+    const auto lookAt = [](const std::string& path) {
+        return reinterpret_cast<FileHandle>(::CreateFileA(path.c_str(), 0,
+                                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    };
+    const FileHandle first = lookAt(a), second = lookAt(b);
+    const bool same = first != NO_FILE && second != NO_FILE && sameFile(first, second);
+    for (const FileHandle file : {first, second})
+        if (file != NO_FILE) closeFile(file);
+    return same;
+}
+
 // Windows locks are mandatory: while one handle holds the exclusive lock, no
 // other may read or write the file. Every read and write of a level goes
 // through the handle that holds the lock, so that changes nothing here.
@@ -76,10 +91,12 @@ std::int64_t readAt(FileHandle file, std::uint8_t* bytes, std::size_t size, std:
     return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
 }
 
-std::int64_t writeAt(FileHandle file, const std::uint8_t* bytes, std::size_t size, std::uint64_t offset) {
-    OVERLAPPED position = at(offset);
+std::int64_t writeAt(FileHandle file, const std::uint8_t* bytes, std::size_t size,
+                     std::optional<std::uint64_t> offset) {
+    OVERLAPPED position = at(offset.value_or(0));
     DWORD done = 0;
-    if (!::WriteFile(handleOf(file), bytes, static_cast<DWORD>(std::min(size, MAX_TRANSFER)), &done, &position))
+    if (!::WriteFile(handleOf(file), bytes, static_cast<DWORD>(std::min(size, MAX_TRANSFER)), &done,
+                     offset ? &position : nullptr))
         return -1;
     return done;
 }

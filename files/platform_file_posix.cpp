@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "game/platform_file.h"
+#include "files/platform_file.h"
 
 namespace platform {
 
@@ -35,6 +35,13 @@ bool sameFile(FileHandle a, FileHandle b) {
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat first {
+    }, second{};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
 Lock tryLock(FileHandle file, bool exclusive) {
     if (::flock(descriptorOf(file), (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return Lock::TAKEN;
     return errno == EWOULDBLOCK ? Lock::HELD_ELSEWHERE : Lock::FAILED;
@@ -46,8 +53,10 @@ std::int64_t readAt(FileHandle file, std::uint8_t* bytes, std::size_t size, std:
     return ::pread(descriptorOf(file), bytes, size, static_cast<off_t>(offset));
 }
 
-std::int64_t writeAt(FileHandle file, const std::uint8_t* bytes, std::size_t size, std::uint64_t offset) {
-    return ::pwrite(descriptorOf(file), bytes, size, static_cast<off_t>(offset));
+std::int64_t writeAt(FileHandle file, const std::uint8_t* bytes, std::size_t size,
+                     std::optional<std::uint64_t> offset) {
+    if (!offset) return ::write(descriptorOf(file), bytes, size);
+    return ::pwrite(descriptorOf(file), bytes, size, static_cast<off_t>(*offset));
 }
 
 bool resize(FileHandle file, std::uint64_t size) {
