@@ -63,6 +63,10 @@ constexpr std::uint32_t LAST_LENGTH_SYMBOL = 285;
 constexpr std::uint32_t LAST_DISTANCE_SYMBOL = 29;
 constexpr std::uint32_t MAX_CODE_LENGTH = 15;
 
+std::uint32_t loadLittleEndian32(const std::uint8_t* p) {
+    return p[0] | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+}
+
 std::vector<std::uint32_t> fixedLiteralLengths() {
     std::vector<std::uint32_t> lengths(LITERAL_SYMBOLS);
     for (std::size_t s = 0; s < LITERAL_SYMBOLS; ++s) lengths[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
@@ -162,7 +166,22 @@ void DeflateDecoder::copyInput(std::uint8_t* to, std::size_t byte, std::size_t c
     }
 }
 
+// The next 25 bits or more, first bit lowest, when the four bytes that hold
+// them lie in the current piece: a header's fields are then a load each
+// rather than a loop over their bits.
+bool DeflateDecoder::peekWord(std::uint32_t& bits) const {
+    const std::size_t offset = static_cast<std::size_t>(bitPos_ >> 3) - piece_.start;
+    if (offset >= piece_.bytes.size() || piece_.bytes.size() - offset < 4) return false;
+    bits = loadLittleEndian32(piece_.bytes.data() + offset) >> (bitPos_ & 7);
+    return true;
+}
+
+// Reads a field of `n` bits, at most 25, that fits in the data.
 std::uint32_t DeflateDecoder::readBits(unsigned n) {
+    if (std::uint32_t bits = 0; peekWord(bits)) {
+        bitPos_ += n;
+        return bits & ((1u << n) - 1);
+    }
     std::uint32_t value = 0;
     for (unsigned i = 0; i < n; ++i, ++bitPos_)
         value |= static_cast<std::uint32_t>((byteAt(static_cast<std::size_t>(bitPos_ >> 3)) >> (bitPos_ & 7)) & 1u)
@@ -301,14 +320,14 @@ namespace {
 constexpr std::uint32_t END_OF_BLOCK_FLAG = 1u << 12;
 constexpr std::uint32_t LENGTH_FLAG = 1u << 13;
 constexpr std::uint32_t SUBTABLE_FLAG = 1u << 14;
-constexpr std::uint32_t LITERAL_FLAG = 1u << 15;
+constexpr std::uint32_t LITERAL_FLAG = 1u << 31;
 
 std::uint32_t makeEntry(std::uint32_t codeLength, std::uint32_t extraBits, std::uint32_t flags, std::uint32_t value) {
     return (codeLength + extraBits) | codeLength << 8 | flags | value << 16;
 }
 
 std::uint32_t literalEntry(std::uint32_t symbol, std::uint32_t codeLength) {
-    if (symbol < END_OF_BLOCK) return makeEntry(codeLength, 0, LITERAL_FLAG, symbol);
+    if (symbol < END_OF_BLOCK) return codeLength | LITERAL_LOOKUP_BITS << 8 | LITERAL_FLAG | symbol << 16;
     if (symbol == END_OF_BLOCK) return makeEntry(codeLength, 0, END_OF_BLOCK_FLAG, 0);
     if (symbol > LAST_LENGTH_SYMBOL) return makeEntry(codeLength, 0, 0, 0);
     return makeEntry(codeLength, LENGTH_EXTRA[symbol - 257], LENGTH_FLAG, LENGTH_BASE[symbol - 257]);
@@ -626,13 +645,10 @@ DeflateDecoder::Stretch DeflateDecoder::stretchAt(std::size_t byte) {
     return {seam_.data(), seam_.data(), seam_.data() + n - FAST_INPUT_MARGIN, byte};
 }
 
-// A code-length symbol, from the table while the data lasts well beyond it.
+// A code-length symbol, from the table where the bits lie in one piece.
 std::uint32_t DeflateDecoder::readCodeLengthSymbol() {
-    if (!fastPath || (bitPos_ >> 3) + FAST_INPUT_MARGIN > dataLength_) return readSymbol(codeLengthTree);
-    // Its longest code and the rest of the current byte lie within two bytes.
-    std::uint8_t two[2];
-    copyInput(two, static_cast<std::size_t>(bitPos_ >> 3), 2, static_cast<std::size_t>(bitPos_ >> 3));
-    const std::uint32_t bits = (two[0] | std::uint32_t{two[1]} << 8) >> (bitPos_ & 7);
+    std::uint32_t bits = 0;
+    if (!fastPath || !peekWord(bits)) return readSymbol(codeLengthTree);
     const std::uint32_t entry = codeLengthLookup_[bits & ((1u << CODE_LENGTH_LOOKUP_BITS) - 1)];
     if (entry == 0) return readSymbol(codeLengthTree);
     bitPos_ += entry & 0xFF;
@@ -688,21 +704,7 @@ void DeflateDecoder::decodeCodedData(const CodeTree& literals, const CodeTree& d
 // saves masking them. The entry of the next symbol is looked up from the
 // table as soon as its bits are known, ahead of the refill and the copy; a
 // long code's subtable is looked into at the top of the loop, after a refill.
-bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::uint32_t* distanceLookup) {
-#ifdef INFLATE_BMI2_LOOP
-    static const bool hasBmi2 = __builtin_cpu_supports("bmi2");
-    if (hasBmi2) return decodeFastBmi2(literalLookup, distanceLookup);
-#endif
-    return decodeFastLoop(literalLookup, distanceLookup);
-}
-
-#ifdef INFLATE_BMI2_LOOP
-[[gnu::target("bmi2")]] bool DeflateDecoder::decodeFastBmi2(const std::uint32_t* literalLookup,
-                                                            const std::uint32_t* distanceLookup) {
-    return decodeFastLoop(literalLookup, distanceLookup);
-}
-#endif
-
+template <bool Bmi>
 [[gnu::always_inline]] inline bool DeflateDecoder::decodeFastLoop(const std::uint32_t* literalLookup,
                                                                   const std::uint32_t* distanceLookup) {
     // The symbol that reaches `enough_` is always left to the exact path, which
@@ -711,8 +713,8 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
     const std::size_t first = static_cast<std::size_t>(bitPos_ >> 3);
     if (first + 1 + FAST_INPUT_MARGIN > dataLength_ || room < FAST_OUTPUT_MARGIN) return false;
     std::uint8_t* const out = out_->data();
-    const std::size_t outLimit = room - FAST_OUTPUT_MARGIN;
-    std::size_t pos = outPos_;
+    const std::uint8_t* const outLimit = out + room - FAST_OUTPUT_MARGIN;
+    std::uint8_t* o = out + outPos_;                           // where the next byte goes
     std::uint64_t bitBuffer = byteAt(first) >> (bitPos_ & 7);  // the rest of the current byte
     mark_ = piece_;
     std::uint32_t bitCount = 8 - (bitPos_ & 7);
@@ -730,6 +732,17 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
         in += ((63 - bitCount) >> 3) & 7;
         bitCount |= 56;
     };
+    // The index of the entry behind a literal's, from the bits before it is consumed.
+    const auto afterLiteral = [&](std::uint32_t entry) -> std::uint64_t {
+#ifdef INFLATE_BMI2_LOOP
+        if constexpr (Bmi) {
+            std::uint64_t index;
+            asm("bextr %q2, %1, %0" : "=r"(index) : "r"(bitBuffer), "r"(entry) : "cc");
+            return index;
+        }
+#endif
+        return (bitBuffer >> (entry & 63)) & LITERAL_MASK;
+    };
     // Consumes the code of `entry` and its extra bits.
     const auto consume = [&](std::uint32_t entry) {
         bitBuffer >>= entry & 63;
@@ -737,8 +750,9 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
     };
     refill();
     std::uint32_t entry = literalLookup[bitBuffer & LITERAL_MASK];
-    while (pos <= outLimit) {
-        if (in > input.limit) {
+    const std::uint8_t* inLimit = input.limit;
+    while (o <= outLimit) {
+        if (in > inLimit) {
             // Past the piece's last eight bytes: on in the next stretch, or to the exact path at the end.
             const std::size_t next = input.origin + static_cast<std::size_t>(in - input.begin);
             if (next + FAST_INPUT_MARGIN > dataLength_) break;
@@ -746,24 +760,31 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
             if (piece_.start + FAST_INPUT_MARGIN <= next) mark_ = piece_;
             input = stretchAt(next);
             in = input.at;
+            inLimit = input.limit;
         }
-        if ((entry & SUBTABLE_FLAG) != 0) entry = lookUpLong<LITERAL_LOOKUP_BITS>(literalLookup, entry, bitBuffer);
         if ((entry & LITERAL_FLAG) != 0) {
-            // Up to two more literals straight from the table, without a refill.
+            // Up to two more entries of literals straight from the table, without a refill.
+            std::uint64_t next = afterLiteral(entry);
             consume(entry);
-            out[pos++] = static_cast<std::uint8_t>(entry >> 16);
-            entry = literalLookup[bitBuffer & LITERAL_MASK];
+            *o++ = static_cast<std::uint8_t>(entry >> 16);
+            entry = literalLookup[next];
             if ((entry & LITERAL_FLAG) != 0) {
+                next = afterLiteral(entry);
                 consume(entry);
-                out[pos++] = static_cast<std::uint8_t>(entry >> 16);
-                entry = literalLookup[bitBuffer & LITERAL_MASK];
+                *o++ = static_cast<std::uint8_t>(entry >> 16);
+                entry = literalLookup[next];
                 if ((entry & LITERAL_FLAG) != 0) {
+                    next = afterLiteral(entry);
                     consume(entry);
-                    out[pos++] = static_cast<std::uint8_t>(entry >> 16);
-                    entry = literalLookup[bitBuffer & LITERAL_MASK];
+                    *o++ = static_cast<std::uint8_t>(entry >> 16);
+                    entry = literalLookup[next];
                 }
             }
             refill();
+            continue;
+        }
+        if ((entry & SUBTABLE_FLAG) != 0) {
+            entry = lookUpLong<LITERAL_LOOKUP_BITS>(literalLookup, entry, bitBuffer);
             continue;
         }
         if ((entry & LENGTH_FLAG) == 0) {
@@ -783,7 +804,7 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
         consume(entry);
         const std::uint32_t distanceEntry = lookUp<DISTANCE_LOOKUP_BITS>(distanceLookup, bitBuffer);
         const std::size_t distance = (distanceEntry >> 16) + extraValue(bitBuffer, distanceEntry);
-        if (distanceEntry == 0 || distance > pos) {
+        if (distanceEntry == 0 || distance > static_cast<std::size_t>(o - out)) {
             // The exact path reports these; it starts again at the length code.
             bitCount += entry;
             bitBuffer = beforeLength;
@@ -796,14 +817,29 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
         entry = literalLookup[bitBuffer & LITERAL_MASK];
         refill();
         if (!enoughForNext) entry = literalLookup[bitBuffer & LITERAL_MASK];
-        copyMatchFast(out + pos, distance, length);
-        pos += length;
+        copyMatchFast(o, distance, length);
+        o += length;
     }
-    outPos_ = pos;
+    outPos_ = static_cast<std::size_t>(o - out);
     bitPos_ =
         8 * static_cast<std::uint64_t>(input.origin + static_cast<std::size_t>(in - input.begin)) - (bitCount & 0xFF);
     return endOfBlock;
 }
+
+bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::uint32_t* distanceLookup) {
+#ifdef INFLATE_BMI2_LOOP
+    static const bool hasBmi2 = __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+    if (hasBmi2) return decodeFastBmi2(literalLookup, distanceLookup);
+#endif
+    return decodeFastLoop<false>(literalLookup, distanceLookup);
+}
+
+#ifdef INFLATE_BMI2_LOOP
+[[gnu::target("bmi,bmi2")]] bool DeflateDecoder::decodeFastBmi2(const std::uint32_t* literalLookup,
+                                                                const std::uint32_t* distanceLookup) {
+    return decodeFastLoop<true>(literalLookup, distanceLookup);
+}
+#endif
 
 // Decodes one symbol, and the match it starts, bit by bit. Returns false at the
 // end of the block or on an error.

@@ -187,6 +187,7 @@ private:
     Stretch stretchAt(std::size_t byte);
     void flush();
     void ensureRoom(std::size_t bytes);
+    bool peekWord(std::uint32_t& bits) const;
     std::uint32_t readBits(unsigned n);
     std::uint32_t readSymbol(const CodeTree& tree);
 
@@ -198,6 +199,7 @@ private:
     void decodeCodedData(const CodeTree& literals, const CodeTree& distances, const std::uint32_t* literalLookup,
                          const std::uint32_t* distanceLookup);
     bool decodeFast(const std::uint32_t* literalLookup, const std::uint32_t* distanceLookup);
+    template <bool Bmi>
     bool decodeFastLoop(const std::uint32_t* literalLookup, const std::uint32_t* distanceLookup);
     bool decodeFastBmi2(const std::uint32_t* literalLookup, const std::uint32_t* distanceLookup);
     bool decodeSymbolExact(const CodeTree& literals, const CodeTree& distances);
