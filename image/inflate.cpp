@@ -39,6 +39,15 @@
 #include <bit>
 #include <cstring>
 
+// On x86-64 the fast loop is built a second time for processors with BMI1
+// and BMI2 and chosen at run time. BMI2's shifts by a register neither touch
+// the flags nor need the count in CL, and BMI1's bit-field extraction cuts a
+// table index from the bits in one operation rather than a shift and a mask:
+// it shortens the chain of lookups that every literal waits on.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define INFLATE_BMI2_LOOP 1
+#endif
+
 namespace {
 
 // ---- The format's tables ----------------------------------------------------
@@ -307,35 +316,46 @@ namespace {
 // the tables): the exact path decides there. Otherwise:
 //   bits 0-7    the code's length plus its extra bits, so that one shift by
 //               the entry's low six bits consumes both
-//   bits 8-11   the code's length in bits (1 to MAX_CODE_LENGTH)
-//   bits 12-15  what a literal/length symbol is, one flag each, so that the
-//               loop tells the common cases apart with one test each; a
-//               symbol never used in valid data (286, 287) has none
+//   bits 8-15   the width of the lookup that follows: the literal/length
+//               table's after a literal or a distance, the distance table's
+//               after a length. With bits 0-7 it is a bit-field extraction's
+//               operand, which cuts the next index from the bits before the
+//               code is consumed, in one instruction where BMI has it
 //   bits 16-31  the literal byte, or the base length or distance
+//   bits 32-39  the code's length, and bits 40-47 its extra bits: the
+//               extraction's operand for the extra bits' value
+//   bits 60-63  what the symbol is, one flag each, so that the loop tells the
+//               common cases apart with one test each, a literal by the
+//               sign; a symbol never used in valid data (286, 287) has none
 // A table is looked up by its first `bits` bits (LITERAL_LOOKUP_BITS or
 // DISTANCE_LOOKUP_BITS). Codes longer than that have their entries in a
 // subtable indexed by their remaining bits, up to MAX_CODE_LENGTH; the entry
-// of their first bits is then only SUBTABLE_FLAG and, in bits 16-31, where the
-// subtable starts.
-constexpr std::uint32_t END_OF_BLOCK_FLAG = 1u << 12;
-constexpr std::uint32_t LENGTH_FLAG = 1u << 13;
-constexpr std::uint32_t SUBTABLE_FLAG = 1u << 14;
-constexpr std::uint32_t LITERAL_FLAG = 1u << 31;
+// of their first bits is then SUBTABLE_FLAG, where the subtable starts in bits
+// 16-31, and `bits` and the subtable's width as the extraction's operand.
+constexpr LookupEntry END_OF_BLOCK_FLAG = LookupEntry{1} << 60;
+constexpr LookupEntry SUBTABLE_FLAG = LookupEntry{1} << 61;
+constexpr LookupEntry LENGTH_FLAG = LookupEntry{1} << 62;
+constexpr LookupEntry LITERAL_FLAG = LookupEntry{1} << 63;
 
-std::uint32_t makeEntry(std::uint32_t codeLength, std::uint32_t extraBits, std::uint32_t flags, std::uint32_t value) {
-    return (codeLength + extraBits) | codeLength << 8 | flags | value << 16;
+LookupEntry makeEntry(std::uint32_t codeLength, std::uint32_t extraBits, LookupEntry flags, std::uint32_t value,
+                      std::uint32_t nextWidth) {
+    return (codeLength + extraBits) | nextWidth << 8 | value << 16 | LookupEntry{codeLength} << 32 |
+           LookupEntry{extraBits} << 40 | flags;
 }
 
-std::uint32_t literalEntry(std::uint32_t symbol, std::uint32_t codeLength) {
-    if (symbol < END_OF_BLOCK) return codeLength | LITERAL_LOOKUP_BITS << 8 | LITERAL_FLAG | symbol << 16;
-    if (symbol == END_OF_BLOCK) return makeEntry(codeLength, 0, END_OF_BLOCK_FLAG, 0);
-    if (symbol > LAST_LENGTH_SYMBOL) return makeEntry(codeLength, 0, 0, 0);
-    return makeEntry(codeLength, LENGTH_EXTRA[symbol - 257], LENGTH_FLAG, LENGTH_BASE[symbol - 257]);
+std::size_t subtableStart(LookupEntry head) { return static_cast<std::size_t>(head >> 16) & 0xFFFF; }
+
+LookupEntry literalEntry(std::uint32_t symbol, std::uint32_t codeLength) {
+    if (symbol < END_OF_BLOCK) return makeEntry(codeLength, 0, LITERAL_FLAG, symbol, LITERAL_LOOKUP_BITS);
+    if (symbol == END_OF_BLOCK) return makeEntry(codeLength, 0, END_OF_BLOCK_FLAG, 0, 0);
+    if (symbol > LAST_LENGTH_SYMBOL) return makeEntry(codeLength, 0, 0, 0, 0);
+    return makeEntry(codeLength, LENGTH_EXTRA[symbol - 257], LENGTH_FLAG, LENGTH_BASE[symbol - 257],
+                     DISTANCE_LOOKUP_BITS);
 }
 
-std::uint32_t distanceEntry(std::uint32_t symbol, std::uint32_t codeLength) {
+LookupEntry distanceEntry(std::uint32_t symbol, std::uint32_t codeLength) {
     if (symbol > LAST_DISTANCE_SYMBOL) return 0;  // an error: the exact path reports it
-    return makeEntry(codeLength, DISTANCE_EXTRA[symbol], 0, DISTANCE_BASE[symbol]);
+    return makeEntry(codeLength, DISTANCE_EXTRA[symbol], 0, DISTANCE_BASE[symbol], LITERAL_LOOKUP_BITS);
 }
 
 // Follows the tree from `node`, reached after `depth` bits that read `prefix`,
@@ -352,7 +372,7 @@ void fillLookup(const CodeTree& tree, LookupTable& table, EntryFor entryFor, std
         const std::uint32_t length = depth + 1;
         const std::uint32_t code = prefix | bit << depth;
         if (value < n) {
-            const std::uint32_t entry = entryFor(value, length);
+            const LookupEntry entry = entryFor(value, length);
             for (std::uint32_t i = code; i < table.size(); i += 1u << length) table[i] = entry;
         } else if (length < Bits) {
             fillLookup<Bits>(tree, table, entryFor, value - n, length, code);
@@ -451,9 +471,9 @@ void fillFromCode(const std::vector<std::uint32_t>& lengths, const LengthCounts&
     }
 
     table.assign(std::size_t{1} << Bits, 0);
-    std::uint32_t* const entries = table.data();
+    LookupEntry* const entries = table.data();
     for (std::uint32_t length = 1; length <= Bits; ++length) {
-        if (length >= 2) std::memcpy(entries + (1u << (length - 1)), entries, sizeof(std::uint32_t) << (length - 1));
+        if (length >= 2) std::memcpy(entries + (1u << (length - 1)), entries, sizeof(LookupEntry) << (length - 1));
         for (std::uint32_t k = firstOfLength[length]; k < firstOfLength[length + 1]; ++k)
             entries[reverseBits(nextCode[length]++, length)] = entryFor(byCode[k], length);
     }
@@ -464,11 +484,11 @@ void fillFromCode(const std::vector<std::uint32_t>& lengths, const LengthCounts&
             const std::uint32_t code = reverseBits(nextCode[length]++, length);  // first bit lowest
             const std::uint32_t head = code & ((1u << Bits) - 1);
             if (table[head] == 0) {  // the first long code under this head: a new subtable
-                table[head] = SUBTABLE_FLAG | static_cast<std::uint32_t>(table.size()) << 16;
+                table[head] = Bits | SUBTABLE_BITS << 8 | LookupEntry{table.size()} << 16 | SUBTABLE_FLAG;
                 table.resize(table.size() + (std::size_t{1} << SUBTABLE_BITS), 0);
             }
-            std::uint32_t* subtable = &table[table[head] >> 16];
-            const std::uint32_t entry = entryFor(byCode[k], length);
+            LookupEntry* subtable = &table[subtableStart(table[head])];
+            const LookupEntry entry = entryFor(byCode[k], length);
             for (std::uint32_t i = code >> Bits; i < (1u << SUBTABLE_BITS); i += 1u << (length - Bits))
                 subtable[i] = entry;
         }
@@ -542,25 +562,38 @@ const FixedCode& fixedCode() {
     }
 }
 
-// The entry of a long code, whose first bits gave the subtable entry `head`.
-template <unsigned Bits>
-std::uint32_t lookUpLong(const std::uint32_t* table, std::uint32_t head, std::uint64_t bits) {
-    return table[(head >> 16) + ((bits >> Bits) & ((1u << (MAX_CODE_LENGTH - Bits)) - 1))];
+// The field of `bits` that `control` names, as BMI's bit-field extraction
+// takes it: from bit `control & 0xFF`, `control >> 8 & 0xFF` bits, which
+// the caller knows to be Width. Where BMI is not used, a shift and a mask.
+template <bool Bmi, unsigned Width>
+[[gnu::always_inline]] inline std::uint64_t bitField(std::uint64_t bits, std::uint64_t control) {
+#ifdef INFLATE_BMI2_LOOP
+    if constexpr (Bmi) {
+        std::uint64_t field;
+        asm("bextr %2, %1, %0" : "=r"(field) : "r"(bits), "r"(control) : "cc");
+        return field;
+    }
+#endif
+    return (bits >> (control & 63)) & ((std::uint64_t{1} << Width) - 1);
 }
 
-// The entry for the code at the start of `bits`, through its subtable for a long code.
-template <unsigned Bits>
-std::uint32_t lookUp(const std::uint32_t* table, std::uint64_t bits) {
-    const std::uint32_t entry = table[bits & ((1u << Bits) - 1)];
-    if ((entry & SUBTABLE_FLAG) == 0) return entry;
-    return lookUpLong<Bits>(table, entry, bits);
+// The value of the extra bits behind the code of `entry` at the start of `bits`.
+template <bool Bmi>
+[[gnu::always_inline]] inline std::uint32_t extraValue(std::uint64_t bits, LookupEntry entry) {
+#ifdef INFLATE_BMI2_LOOP
+    if constexpr (Bmi) return static_cast<std::uint32_t>(bitField<true, 0>(bits, entry >> 32));
+#endif
+    const auto extraBits = static_cast<std::uint32_t>(entry >> 40) & 0xFF;
+    return static_cast<std::uint32_t>((bits >> ((entry >> 32) & 63)) & ((std::uint64_t{1} << extraBits) - 1));
 }
 
-// The extra bits behind the code of `entry` in `bits`.
-std::uint32_t extraValue(std::uint64_t bits, std::uint32_t entry) {
-    const std::uint32_t total = entry & 0xFF;
-    const std::uint32_t codeLength = (entry >> 8) & 15;
-    return static_cast<std::uint32_t>((bits & ((std::uint64_t{1} << total) - 1)) >> codeLength);
+// The literal byte, base length or base distance of `entry`.
+std::uint32_t entryValue(LookupEntry entry) { return static_cast<std::uint32_t>(entry >> 16) & 0xFFFF; }
+
+// The entry of a long code, whose first `Bits` bits at the start of `bits` gave the subtable entry `head`.
+template <bool Bmi, unsigned Bits>
+[[gnu::always_inline]] inline LookupEntry lookUpLong(const LookupEntry* table, LookupEntry head, std::uint64_t bits) {
+    return table[subtableStart(head) + bitField<Bmi, MAX_CODE_LENGTH - Bits>(bits, head)];
 }
 
 std::uint64_t loadLittleEndian64(const std::uint8_t* p) {
@@ -585,7 +618,9 @@ void DeflateDecoder::readDynamicTrees() {
     for (std::size_t i = 0; i < hclen; ++i) codeLengthLengths[CODE_LENGTH_ORDER[i]] = readBits(3);
     errorCode = codeLengthTree.build(codeLengthLengths, 7);
     if (errorCode != 0) return;
-    const auto codeLengthEntry = [](std::uint32_t symbol, std::uint32_t length) { return length | symbol << 16; };
+    const auto codeLengthEntry = [](std::uint32_t symbol, std::uint32_t length) {
+        return LookupEntry{length | symbol << 16};
+    };
     deriveLookup<CODE_LENGTH_LOOKUP_BITS>(codeLengthTree, codeLengthLookup_, codeLengthEntry);
 
     // Literal/length and distance lengths form one sequence, so that a repeat
@@ -649,10 +684,10 @@ DeflateDecoder::Stretch DeflateDecoder::stretchAt(std::size_t byte) {
 std::uint32_t DeflateDecoder::readCodeLengthSymbol() {
     std::uint32_t bits = 0;
     if (!fastPath || !peekWord(bits)) return readSymbol(codeLengthTree);
-    const std::uint32_t entry = codeLengthLookup_[bits & ((1u << CODE_LENGTH_LOOKUP_BITS) - 1)];
+    const LookupEntry entry = codeLengthLookup_[bits & ((1u << CODE_LENGTH_LOOKUP_BITS) - 1)];
     if (entry == 0) return readSymbol(codeLengthTree);
     bitPos_ += entry & 0xFF;
-    return entry >> 16;
+    return static_cast<std::uint32_t>(entry >> 16);
 }
 
 // Builds the trees whose building prepareCode put off; the build cannot fail then.
@@ -677,20 +712,13 @@ void DeflateDecoder::inflateCodedBlock(unsigned btype) {
 }
 
 void DeflateDecoder::decodeCodedData(const CodeTree& literals, const CodeTree& distances,
-                                     const std::uint32_t* literalLookup, const std::uint32_t* distanceLookup) {
+                                     const LookupEntry* literalLookup, const LookupEntry* distanceLookup) {
     for (;;) {
         if (sink_ != nullptr && outPos_ < enough_ && out_->size() - outPos_ < FAST_OUTPUT_MARGIN) flush();
         if (fastPath && decodeFast(literalLookup, distanceLookup)) return;  // the end of the block
         if (!decodeSymbolExact(literals, distances)) return;
     }
 }
-
-// On x86-64 the loop is built a second time for processors with BMI2, whose
-// shifts by a register neither touch the flags nor need the count in CL: the
-// literal loop, a chain of lookups and shifts, runs some 4% faster with them.
-#if defined(__x86_64__) && defined(__GNUC__)
-#define INFLATE_BMI2_LOOP 1
-#endif
 
 // Decodes symbols from the lookup tables while the data and the output room
 // allow. Returns true at the end of the block, false where the exact path has
@@ -705,8 +733,8 @@ void DeflateDecoder::decodeCodedData(const CodeTree& literals, const CodeTree& d
 // table as soon as its bits are known, ahead of the refill and the copy; a
 // long code's subtable is looked into at the top of the loop, after a refill.
 template <bool Bmi>
-[[gnu::always_inline]] inline bool DeflateDecoder::decodeFastLoop(const std::uint32_t* literalLookup,
-                                                                  const std::uint32_t* distanceLookup) {
+[[gnu::always_inline]] inline bool DeflateDecoder::decodeFastLoop(const LookupEntry* literalLookup,
+                                                                  const LookupEntry* distanceLookup) {
     // The symbol that reaches `enough_` is always left to the exact path, which
     // ends there.
     const std::size_t room = std::min(out_->size(), enough_);
@@ -732,24 +760,19 @@ template <bool Bmi>
         in += ((63 - bitCount) >> 3) & 7;
         bitCount |= 56;
     };
-    // The index of the entry behind a literal's, from the bits before it is consumed.
-    const auto afterLiteral = [&](std::uint32_t entry) -> std::uint64_t {
-#ifdef INFLATE_BMI2_LOOP
-        if constexpr (Bmi) {
-            std::uint64_t index;
-            asm("bextr %q2, %1, %0" : "=r"(index) : "r"(bitBuffer), "r"(entry) : "cc");
-            return index;
-        }
-#endif
-        return (bitBuffer >> (entry & 63)) & LITERAL_MASK;
+    // The index of the literal/length entry behind `entry`'s code, cut from
+    // the bits before that code is consumed, so that the lookup waits on one
+    // operation rather than on the shift and a mask.
+    const auto nextLiteralIndex = [&](LookupEntry entry) {
+        return bitField<Bmi, LITERAL_LOOKUP_BITS>(bitBuffer, entry);
     };
     // Consumes the code of `entry` and its extra bits.
-    const auto consume = [&](std::uint32_t entry) {
+    const auto consume = [&](LookupEntry entry) {
         bitBuffer >>= entry & 63;
-        bitCount -= entry;
+        bitCount -= static_cast<std::uint32_t>(entry);
     };
     refill();
-    std::uint32_t entry = literalLookup[bitBuffer & LITERAL_MASK];
+    LookupEntry entry = literalLookup[bitBuffer & LITERAL_MASK];
     const std::uint8_t* inLimit = input.limit;
     while (o <= outLimit) {
         if (in > inLimit) {
@@ -763,18 +786,18 @@ template <bool Bmi>
             inLimit = input.limit;
         }
         if ((entry & LITERAL_FLAG) != 0) {
-            // Up to two more entries of literals straight from the table, without a refill.
-            std::uint64_t next = afterLiteral(entry);
+            // Up to two more literals straight from the table, without a refill.
+            std::uint64_t next = nextLiteralIndex(entry);
             consume(entry);
             *o++ = static_cast<std::uint8_t>(entry >> 16);
             entry = literalLookup[next];
             if ((entry & LITERAL_FLAG) != 0) {
-                next = afterLiteral(entry);
+                next = nextLiteralIndex(entry);
                 consume(entry);
                 *o++ = static_cast<std::uint8_t>(entry >> 16);
                 entry = literalLookup[next];
                 if ((entry & LITERAL_FLAG) != 0) {
-                    next = afterLiteral(entry);
+                    next = nextLiteralIndex(entry);
                     consume(entry);
                     *o++ = static_cast<std::uint8_t>(entry >> 16);
                     entry = literalLookup[next];
@@ -784,7 +807,7 @@ template <bool Bmi>
             continue;
         }
         if ((entry & SUBTABLE_FLAG) != 0) {
-            entry = lookUpLong<LITERAL_LOOKUP_BITS>(literalLookup, entry, bitBuffer);
+            entry = lookUpLong<Bmi, LITERAL_LOOKUP_BITS>(literalLookup, entry, bitBuffer);
             continue;
         }
         if ((entry & LENGTH_FLAG) == 0) {
@@ -799,22 +822,26 @@ template <bool Bmi>
             continue;
         }
 
+        // A match: its distance entry is cut from the bits before the length
+        // code is consumed, as a literal's successor is.
         const std::uint64_t beforeLength = bitBuffer;
-        const std::size_t length = (entry >> 16) + extraValue(beforeLength, entry);
+        const std::size_t length = entryValue(entry) + extraValue<Bmi>(beforeLength, entry);
+        LookupEntry distanceEntry = distanceLookup[bitField<Bmi, DISTANCE_LOOKUP_BITS>(beforeLength, entry)];
         consume(entry);
-        const std::uint32_t distanceEntry = lookUp<DISTANCE_LOOKUP_BITS>(distanceLookup, bitBuffer);
-        const std::size_t distance = (distanceEntry >> 16) + extraValue(bitBuffer, distanceEntry);
+        if ((distanceEntry & SUBTABLE_FLAG) != 0)
+            distanceEntry = lookUpLong<Bmi, DISTANCE_LOOKUP_BITS>(distanceLookup, distanceEntry, bitBuffer);
+        const std::size_t distance = entryValue(distanceEntry) + extraValue<Bmi>(bitBuffer, distanceEntry);
         if (distanceEntry == 0 || distance > static_cast<std::size_t>(o - out)) {
             // The exact path reports these; it starts again at the length code.
-            bitCount += entry;
+            bitCount += static_cast<std::uint32_t>(entry);
             bitBuffer = beforeLength;
             break;
         }
-        consume(distanceEntry);
         // The next entry, from the bits at hand when there are enough of them,
         // so that its lookup need not wait for the refill's load.
-        const bool enoughForNext = (bitCount & 0xFF) >= LITERAL_LOOKUP_BITS;
-        entry = literalLookup[bitBuffer & LITERAL_MASK];
+        const bool enoughForNext = ((bitCount - distanceEntry) & 0xFF) >= LITERAL_LOOKUP_BITS;
+        entry = literalLookup[nextLiteralIndex(distanceEntry)];
+        consume(distanceEntry);
         refill();
         if (!enoughForNext) entry = literalLookup[bitBuffer & LITERAL_MASK];
         copyMatchFast(o, distance, length);
@@ -826,7 +853,7 @@ template <bool Bmi>
     return endOfBlock;
 }
 
-bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::uint32_t* distanceLookup) {
+bool DeflateDecoder::decodeFast(const LookupEntry* literalLookup, const LookupEntry* distanceLookup) {
 #ifdef INFLATE_BMI2_LOOP
     static const bool hasBmi2 = __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
     if (hasBmi2) return decodeFastBmi2(literalLookup, distanceLookup);
@@ -835,8 +862,8 @@ bool DeflateDecoder::decodeFast(const std::uint32_t* literalLookup, const std::u
 }
 
 #ifdef INFLATE_BMI2_LOOP
-[[gnu::target("bmi,bmi2")]] bool DeflateDecoder::decodeFastBmi2(const std::uint32_t* literalLookup,
-                                                                const std::uint32_t* distanceLookup) {
+[[gnu::target("bmi,bmi2")]] bool DeflateDecoder::decodeFastBmi2(const LookupEntry* literalLookup,
+                                                                const LookupEntry* distanceLookup) {
     return decodeFastLoop<true>(literalLookup, distanceLookup);
 }
 #endif

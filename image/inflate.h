@@ -112,7 +112,8 @@ struct CodeTree {
 inline constexpr unsigned LITERAL_LOOKUP_BITS = 10;
 inline constexpr unsigned DISTANCE_LOOKUP_BITS = 8;
 inline constexpr unsigned CODE_LENGTH_LOOKUP_BITS = 7;  // the longest code-length code
-using LookupTable = std::vector<std::uint32_t>;
+using LookupEntry = std::uint64_t;
+using LookupTable = std::vector<LookupEntry>;
 
 // The fast path reads eight bytes at once, and writes a longest match of 258
 // bytes in words of up to 16 bytes, the first 32 bytes whatever the length.
@@ -196,12 +197,12 @@ private:
     void readDynamicTrees();
     std::uint32_t readCodeLengthSymbol();
     void buildDeferredTrees();
-    void decodeCodedData(const CodeTree& literals, const CodeTree& distances, const std::uint32_t* literalLookup,
-                         const std::uint32_t* distanceLookup);
-    bool decodeFast(const std::uint32_t* literalLookup, const std::uint32_t* distanceLookup);
+    void decodeCodedData(const CodeTree& literals, const CodeTree& distances, const LookupEntry* literalLookup,
+                         const LookupEntry* distanceLookup);
+    bool decodeFast(const LookupEntry* literalLookup, const LookupEntry* distanceLookup);
     template <bool Bmi>
-    bool decodeFastLoop(const std::uint32_t* literalLookup, const std::uint32_t* distanceLookup);
-    bool decodeFastBmi2(const std::uint32_t* literalLookup, const std::uint32_t* distanceLookup);
+    bool decodeFastLoop(const LookupEntry* literalLookup, const LookupEntry* distanceLookup);
+    bool decodeFastBmi2(const LookupEntry* literalLookup, const LookupEntry* distanceLookup);
     bool decodeSymbolExact(const CodeTree& literals, const CodeTree& distances);
     void copyMatch(std::size_t length, std::size_t distance);
     void makeRoom(std::size_t bytes);
