@@ -178,7 +178,7 @@ void DeflateDecoder::copyInput(std::uint8_t* to, std::size_t byte, std::size_t c
 // The next 25 bits or more, first bit lowest, when the four bytes that hold
 // them lie in the current piece: a header's fields are then a load each
 // rather than a loop over their bits.
-bool DeflateDecoder::peekWord(std::uint32_t& bits) const {
+[[gnu::always_inline]] inline bool DeflateDecoder::peekWord(std::uint32_t& bits) const {
     const std::size_t offset = static_cast<std::size_t>(bitPos_ >> 3) - piece_.start;
     if (offset >= piece_.bytes.size() || piece_.bytes.size() - offset < 4) return false;
     bits = loadLittleEndian32(piece_.bytes.data() + offset) >> (bitPos_ & 7);
@@ -186,7 +186,7 @@ bool DeflateDecoder::peekWord(std::uint32_t& bits) const {
 }
 
 // Reads a field of `n` bits, at most 25, that fits in the data.
-std::uint32_t DeflateDecoder::readBits(unsigned n) {
+inline std::uint32_t DeflateDecoder::readBits(unsigned n) {
     if (std::uint32_t bits = 0; peekWord(bits)) {
         bitPos_ += n;
         return bits & ((1u << n) - 1);
@@ -337,25 +337,49 @@ constexpr LookupEntry SUBTABLE_FLAG = LookupEntry{1} << 61;
 constexpr LookupEntry LENGTH_FLAG = LookupEntry{1} << 62;
 constexpr LookupEntry LITERAL_FLAG = LookupEntry{1} << 63;
 
-LookupEntry makeEntry(std::uint32_t codeLength, std::uint32_t extraBits, LookupEntry flags, std::uint32_t value,
-                      std::uint32_t nextWidth) {
+constexpr LookupEntry makeEntry(std::uint32_t codeLength, std::uint32_t extraBits, LookupEntry flags,
+                                std::uint32_t value, std::uint32_t nextWidth) {
     return (codeLength + extraBits) | nextWidth << 8 | value << 16 | LookupEntry{codeLength} << 32 |
            LookupEntry{extraBits} << 40 | flags;
 }
 
 std::size_t subtableStart(LookupEntry head) { return static_cast<std::size_t>(head >> 16) & 0xFFFF; }
 
+// Every symbol's entry but for its code's length, which enters it twice:
+// where it is consumed, and where the extra bits begin. Made once, as every
+// dynamic block fills its tables from them.
+constexpr LookupEntry CODE_LENGTH_UNIT = makeEntry(1, 0, 0, 0, 0);
+
+constexpr std::array<LookupEntry, LITERAL_SYMBOLS> LITERAL_ENTRIES = [] {
+    std::array<LookupEntry, LITERAL_SYMBOLS> entries{};
+    for (std::uint32_t symbol = 0; symbol < LITERAL_SYMBOLS; ++symbol) {
+        if (symbol < END_OF_BLOCK)
+            entries[symbol] = makeEntry(0, 0, LITERAL_FLAG, symbol, LITERAL_LOOKUP_BITS);
+        else if (symbol == END_OF_BLOCK)
+            entries[symbol] = makeEntry(0, 0, END_OF_BLOCK_FLAG, 0, 0);
+        else if (symbol <= LAST_LENGTH_SYMBOL)
+            entries[symbol] =
+                makeEntry(0, LENGTH_EXTRA[symbol - 257], LENGTH_FLAG, LENGTH_BASE[symbol - 257], DISTANCE_LOOKUP_BITS);
+    }
+    return entries;
+}();
+
+constexpr std::array<LookupEntry, LAST_DISTANCE_SYMBOL + 1> DISTANCE_ENTRIES = [] {
+    std::array<LookupEntry, LAST_DISTANCE_SYMBOL + 1> entries{};
+    for (std::uint32_t symbol = 0; symbol <= LAST_DISTANCE_SYMBOL; ++symbol)
+        entries[symbol] = makeEntry(0, DISTANCE_EXTRA[symbol], 0, DISTANCE_BASE[symbol], LITERAL_LOOKUP_BITS);
+    return entries;
+}();
+
+// A symbol never used in valid data (286, 287) has an entry with no flag, so
+// that the loop consumes it without output.
 LookupEntry literalEntry(std::uint32_t symbol, std::uint32_t codeLength) {
-    if (symbol < END_OF_BLOCK) return makeEntry(codeLength, 0, LITERAL_FLAG, symbol, LITERAL_LOOKUP_BITS);
-    if (symbol == END_OF_BLOCK) return makeEntry(codeLength, 0, END_OF_BLOCK_FLAG, 0, 0);
-    if (symbol > LAST_LENGTH_SYMBOL) return makeEntry(codeLength, 0, 0, 0, 0);
-    return makeEntry(codeLength, LENGTH_EXTRA[symbol - 257], LENGTH_FLAG, LENGTH_BASE[symbol - 257],
-                     DISTANCE_LOOKUP_BITS);
+    return LITERAL_ENTRIES[symbol] + codeLength * CODE_LENGTH_UNIT;
 }
 
 LookupEntry distanceEntry(std::uint32_t symbol, std::uint32_t codeLength) {
     if (symbol > LAST_DISTANCE_SYMBOL) return 0;  // an error: the exact path reports it
-    return makeEntry(codeLength, DISTANCE_EXTRA[symbol], 0, DISTANCE_BASE[symbol], LITERAL_LOOKUP_BITS);
+    return DISTANCE_ENTRIES[symbol] + codeLength * CODE_LENGTH_UNIT;
 }
 
 // Follows the tree from `node`, reached after `depth` bits that read `prefix`,
@@ -470,8 +494,11 @@ void fillFromCode(const std::vector<std::uint32_t>& lengths, const LengthCounts&
         if (lengths[symbol] != 0) byCode[place[lengths[symbol]]++] = static_cast<std::uint16_t>(symbol);
     }
 
-    table.assign(std::size_t{1} << Bits, 0);
+    // The doubling copies every entry from the first two, so only they need
+    // clearing: the table is sized, not filled.
+    table.resize(std::size_t{1} << Bits);
     LookupEntry* const entries = table.data();
+    entries[0] = entries[1] = 0;
     for (std::uint32_t length = 1; length <= Bits; ++length) {
         if (length >= 2) std::memcpy(entries + (1u << (length - 1)), entries, sizeof(LookupEntry) << (length - 1));
         for (std::uint32_t k = firstOfLength[length]; k < firstOfLength[length + 1]; ++k)
@@ -629,6 +656,11 @@ void DeflateDecoder::readDynamicTrees() {
     std::vector<std::uint32_t> lengths(places, 0);
     std::size_t i = 0;
     while (i < places) {
+        if (fastPath) {
+            i = readCodeLengthsFast(lengths.data(), i, places);
+            if (i == places || errorCode != 0) break;
+        }
+        // One symbol the exact way, where the fast reading stopped.
         const std::uint32_t symbol = readCodeLengthSymbol();
         if (errorCode != 0) return;
         if (symbol < 16) {
@@ -649,6 +681,8 @@ void DeflateDecoder::readDynamicTrees() {
         }
     }
 
+    if (errorCode != 0) return;
+
     literalLengths_.assign(LITERAL_SYMBOLS, 0);
     distanceLengths_.assign(DISTANCE_SYMBOLS, 0);
     std::copy(lengths.begin(), lengths.begin() + static_cast<std::ptrdiff_t>(hlit), literalLengths_.begin());
@@ -660,6 +694,52 @@ void DeflateDecoder::readDynamicTrees() {
     if (errorCode != 0) return;
     errorCode = prepareCode<DISTANCE_LOOKUP_BITS>(distanceLengths_, distanceTree, distanceLookup_, distanceEntry,
                                                   distanceTreeDeferred_);
+}
+
+// Reads code lengths into `lengths` from place `i` on, while four bytes of
+// the current piece lie ahead and the table knows each code: a symbol and its
+// repeat count, 14 bits at most, then lie within the word read, and cannot
+// run past the end. The position is kept in a local, not in bitPos_, so that
+// the symbols do not wait on each other through memory. Returns the place
+// where it stopped, at `places`, at a symbol left to the exact reading, or on
+// an error, which it reports as the exact reading would.
+std::size_t DeflateDecoder::readCodeLengthsFast(std::uint32_t* lengths, std::size_t i, std::size_t places) {
+    const std::uint8_t* const bytes = piece_.bytes.data();
+    const std::size_t start = piece_.start;
+    const std::size_t size = piece_.bytes.size();
+    std::uint64_t position = bitPos_;
+    while (i < places) {
+        const std::size_t offset = static_cast<std::size_t>(position >> 3) - start;
+        if (offset >= size || size - offset < 4) break;
+        const std::uint32_t bits = loadLittleEndian32(bytes + offset) >> (position & 7);
+        const LookupEntry entry = codeLengthLookup_[bits & ((1u << CODE_LENGTH_LOOKUP_BITS) - 1)];
+        if (entry == 0) break;
+        const auto codeLength = static_cast<unsigned>(entry & 0xFF);
+        const auto symbol = static_cast<std::uint32_t>(entry >> 16);
+        if (symbol < 16) {
+            lengths[i++] = symbol;
+            position += codeLength;
+            continue;
+        }
+        if (symbol == 16 && i == 0) {
+            fail(INFLATE_REPEAT_WITHOUT_LENGTH);
+            break;
+        }
+        const unsigned countBits = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
+        const std::size_t count = (symbol == 18 ? 11 : 3) + ((bits >> codeLength) & ((1u << countBits) - 1));
+        if (count > places - i) {
+            fail(symbol == 16   ? INFLATE_REPEAT_OVERRUN
+                 : symbol == 17 ? INFLATE_ZEROS_OVERRUN
+                                : INFLATE_LONG_ZEROS_OVERRUN);
+            break;
+        }
+        const std::uint32_t value = symbol == 16 ? lengths[i - 1] : 0;
+        std::fill_n(lengths + i, count, value);
+        i += count;
+        position += codeLength + countBits;
+    }
+    bitPos_ = position;
+    return i;
 }
 
 // Where the fast path goes on reading at `byte`, eight bytes of the data
@@ -681,7 +761,7 @@ DeflateDecoder::Stretch DeflateDecoder::stretchAt(std::size_t byte) {
 }
 
 // A code-length symbol, from the table where the bits lie in one piece.
-std::uint32_t DeflateDecoder::readCodeLengthSymbol() {
+inline std::uint32_t DeflateDecoder::readCodeLengthSymbol() {
     std::uint32_t bits = 0;
     if (!fastPath || !peekWord(bits)) return readSymbol(codeLengthTree);
     const LookupEntry entry = codeLengthLookup_[bits & ((1u << CODE_LENGTH_LOOKUP_BITS) - 1)];

@@ -195,6 +195,7 @@ private:
     void inflateStoredBlock();
     void inflateCodedBlock(unsigned btype);
     void readDynamicTrees();
+    std::size_t readCodeLengthsFast(std::uint32_t* lengths, std::size_t i, std::size_t places);
     std::uint32_t readCodeLengthSymbol();
     void buildDeferredTrees();
     void decodeCodedData(const CodeTree& literals, const CodeTree& distances, const LookupEntry* literalLookup,
