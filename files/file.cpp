@@ -31,18 +31,17 @@ bool OpenedFile::lockWithinASecond(bool exclusive) const {
     return false;
 }
 
-std::optional<ByteVector> OpenedFile::readAll(std::size_t size) const {
-    ByteVector bytes(size + 1);  // one more, to see a file that has grown
+bool OpenedFile::readAll(std::size_t size, ByteVector& bytes) const {
+    bytes.resize(size + 1);  // one more, to see a file that has grown
     std::size_t done = 0;
     while (done < bytes.size()) {
         const std::int64_t n = platform::readAt(handle_, bytes.data() + done, bytes.size() - done, done);
-        if (n < 0) return std::nullopt;
+        if (n < 0) return false;
         if (n == 0) break;
         done += static_cast<std::size_t>(n);
     }
-    if (done != size) return std::nullopt;
     bytes.resize(size);
-    return bytes;
+    return done == size;
 }
 
 bool OpenedFile::writeWhole(const std::uint8_t* bytes, std::size_t size, std::optional<std::uint64_t> offset) const {
@@ -78,8 +77,10 @@ OpenedFile openRegular(const std::string& path, platform::Access access, ReadFai
     return file;
 }
 
-FileContents readRegularFile(const std::string& path, std::size_t maxBytes) {
+FileContents readRegularFile(const std::string& path, std::size_t maxBytes, ByteVector storage) {
     FileContents contents;
+    contents.bytes = std::move(storage);
+    contents.bytes.clear();  // empty whatever stops the read, but still holding its memory
     OpenedFile file = openRegular(path, platform::Access::READ, contents.failure);
     if (!file.isOpen()) return contents;
     // A size that can no longer be had reads as 0, which readAll then refuses.
@@ -91,13 +92,13 @@ FileContents readRegularFile(const std::string& path, std::size_t maxBytes) {
     // So that a score is never read half written; a lock held for longer than
     // a write takes is not a game's, and is not waited for.
     file.lockWithinASecond(false);
-    std::optional<ByteVector> bytes = file.readAll(static_cast<std::size_t>(size));
+    const bool read = file.readAll(static_cast<std::size_t>(size), contents.bytes);
     platform::unlock(file.handle());
-    if (!bytes) {
+    if (!read) {
         contents.failure = ReadFailure::CANNOT_READ;
+        contents.bytes.clear();
         return contents;
     }
-    contents.bytes = std::move(*bytes);
     contents.file = std::move(file);
     return contents;
 }

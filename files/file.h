@@ -39,9 +39,9 @@ public:
     // milliseconds, and whatever holds it longer must not hang this program.
     bool lockWithinASecond(bool exclusive) const;
 
-    // The whole of the file, when it still has `size` bytes; none when it
-    // cannot be read or has changed its length.
-    std::optional<ByteVector> readAll(std::size_t size) const;
+    // Reads the whole of the file into `bytes`, when it still has `size`
+    // bytes; false when it cannot be read or has changed its length.
+    bool readAll(std::size_t size, ByteVector& bytes) const;
 
     // Writes all of `bytes` at `offset`, or where the file stands when there
     // is none (a pipe, a device); false when any of them was not written.
@@ -62,4 +62,6 @@ struct FileContents {
 };
 
 // Reads the regular file at `path` whole, when it has at most `maxBytes`.
-FileContents readRegularFile(const std::string& path, std::size_t maxBytes);
+// The bytes go into `storage`, which a program reading file after file hands
+// back from the last one, so that its memory need not be mapped in again.
+FileContents readRegularFile(const std::string& path, std::size_t maxBytes, ByteVector storage = {});

@@ -47,18 +47,18 @@ void offerScore(const std::string& path, std::int32_t score, const OpenedFile& l
     const std::optional<std::uint64_t> lockedSize = platform::regularFileSize(file.handle());
     if (!lockedSize || *lockedSize > MAX_LEVEL_FILE_BYTES) return;
     const auto size = static_cast<std::size_t>(*lockedSize);
-    const std::optional<ByteVector> bytes = file.readAll(size);
-    if (!bytes) return;
-    const std::size_t pngEnd = PngDecoder::fileEnd(bytes->data(), size);
+    ByteVector bytes;
+    if (!file.readAll(size, bytes)) return;
+    const std::size_t pngEnd = PngDecoder::fileEnd(bytes.data(), size);
     if (pngEnd == 0) return;  // no longer a PNG: not a level of ours to write into
-    const std::optional<std::int32_t> best = storedBest(*bytes);
+    const std::optional<std::int32_t> best = storedBest(bytes);
 
     if (best && size - pngEnd == TRAILER_SIZE) {
         if (score <= *best) return;
         std::uint8_t field[4];
         putLittleEndian(field, static_cast<std::uint32_t>(score));
         if (!file.writeWhole(field, sizeof field, size - 4))
-            file.writeWhole(bytes->data() + size - 4, 4, size - 4);  // the old best back, if it can
+            file.writeWhole(bytes.data() + size - 4, 4, size - 4);  // the old best back, if it can
         return;
     }
     if (size != pngEnd) return;  // something of another program's behind the image: left alone

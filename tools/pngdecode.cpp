@@ -107,8 +107,10 @@ std::optional<Options> parseArguments(int argc, char** argv) {
 }
 
 // Each prints the result line and returns the input's exit status.
-int decodeZlib(const std::string& name, const ByteVector& input, const std::optional<std::string>& out) {
-    ByteVector decoded;
+// `decoded` is kept from one INPUT to the next, as the input's bytes are: a
+// later stream of a like size then finds its memory mapped in already.
+int decodeZlib(const std::string& name, const ByteVector& input, ByteVector& decoded,
+               const std::optional<std::string>& out) {
     const unsigned code = decompressZlibStream(decoded, input, MAX_ZLIB_OUTPUT + 1);
     if (code != 0) {
         std::printf("%s: error %u\n", name.c_str(), code);
@@ -159,15 +161,17 @@ int main(int argc, char** argv) {
 
     // The worst outcome decides: a usage or file error over a failed decode over success.
     int status = EXIT_ALL_DECODED;
+    ByteVector inputBytes, decoded;  // kept from one INPUT to the next
     for (const std::string& path : options->inputs) {
         const std::string name = printableName(path);
-        const FileContents input = readRegularFile(path, MAX_INPUT_BYTES);
+        FileContents input = readRegularFile(path, MAX_INPUT_BYTES, std::move(inputBytes));
         int inputStatus = EXIT_USAGE;
         if (input.failure != ReadFailure::NONE)
             std::fprintf(stderr, "pngdecode: cannot read '%s': %s\n", name.c_str(), describe(input.failure));
         else
-            inputStatus = options->zlib ? decodeZlib(name, input.bytes, options->out)
+            inputStatus = options->zlib ? decodeZlib(name, input.bytes, decoded, options->out)
                                         : decodePng(name, input.bytes, options->out);
+        inputBytes = std::move(input.bytes);
         status = std::max(status, inputStatus);
     }
     return checkedExit("pngdecode", status);
