@@ -566,7 +566,7 @@ const FixedCode& fixedCode() {
 // which later output overwrites; the caller keeps room for them.
 [[gnu::always_inline]] inline void copyMatchFast(std::uint8_t* to, std::size_t distance, std::size_t length) {
     const std::uint8_t* from = to - distance;
-    if (distance >= 16) {
+    if (distance >= 16) [[likely]] {
         // Most matches are short: the first 32 bytes go without a loop branch.
         std::memcpy(to, from, 16);
         std::memcpy(to + 16, from + 16, 16);
@@ -855,7 +855,7 @@ template <bool Bmi>
     LookupEntry entry = literalLookup[bitBuffer & LITERAL_MASK];
     const std::uint8_t* inLimit = input.limit;
     while (o <= outLimit) {
-        if (in > inLimit) {
+        if (in > inLimit) [[unlikely]] {
             // Past the piece's last eight bytes: on in the next stretch, or to the exact path at the end.
             const std::size_t next = input.origin + static_cast<std::size_t>(in - input.begin);
             if (next + FAST_INPUT_MARGIN > dataLength_) break;
@@ -886,11 +886,11 @@ template <bool Bmi>
             refill();
             continue;
         }
-        if ((entry & SUBTABLE_FLAG) != 0) {
+        if ((entry & SUBTABLE_FLAG) != 0) [[unlikely]] {
             entry = lookUpLong<Bmi, LITERAL_LOOKUP_BITS>(literalLookup, entry, bitBuffer);
             continue;
         }
-        if ((entry & LENGTH_FLAG) == 0) {
+        if ((entry & LENGTH_FLAG) == 0) [[unlikely]] {
             if (entry == 0) break;
             consume(entry);
             if ((entry & END_OF_BLOCK_FLAG) != 0) {
@@ -908,10 +908,10 @@ template <bool Bmi>
         const std::size_t length = entryValue(entry) + extraValue<Bmi>(beforeLength, entry);
         LookupEntry distanceEntry = distanceLookup[bitField<Bmi, DISTANCE_LOOKUP_BITS>(beforeLength, entry)];
         consume(entry);
-        if ((distanceEntry & SUBTABLE_FLAG) != 0)
+        if ((distanceEntry & SUBTABLE_FLAG) != 0) [[unlikely]]
             distanceEntry = lookUpLong<Bmi, DISTANCE_LOOKUP_BITS>(distanceLookup, distanceEntry, bitBuffer);
         const std::size_t distance = entryValue(distanceEntry) + extraValue<Bmi>(bitBuffer, distanceEntry);
-        if (distanceEntry == 0 || distance > static_cast<std::size_t>(o - out)) {
+        if (distanceEntry == 0 || distance > static_cast<std::size_t>(o - out)) [[unlikely]] {
             // The exact path reports these; it starts again at the length code.
             bitCount += static_cast<std::uint32_t>(entry);
             bitBuffer = beforeLength;
