@@ -321,29 +321,30 @@ namespace {
 //               after a length. With bits 0-7 it is a bit-field extraction's
 //               operand, which cuts the next index from the bits before the
 //               code is consumed, in one instruction where BMI has it
-//   bits 16-31  the literal byte, or the base length or distance
+//   bits 16-19  what the symbol is, one flag each, so that the loop tells the
+//               common cases apart with one test each against a short
+//               constant; a symbol never used in valid data (286, 287) has none
 //   bits 32-39  the code's length, and bits 40-47 its extra bits: the
 //               extraction's operand for the extra bits' value
-//   bits 60-63  what the symbol is, one flag each, so that the loop tells the
-//               common cases apart with one test each, a literal by the
-//               sign; a symbol never used in valid data (286, 287) has none
+//   bits 48-63  the literal byte, or the base length or distance, taken by
+//               one shift
 // A table is looked up by its first `bits` bits (LITERAL_LOOKUP_BITS or
 // DISTANCE_LOOKUP_BITS). Codes longer than that have their entries in a
 // subtable indexed by their remaining bits, up to MAX_CODE_LENGTH; the entry
 // of their first bits is then SUBTABLE_FLAG, where the subtable starts in bits
-// 16-31, and `bits` and the subtable's width as the extraction's operand.
-constexpr LookupEntry END_OF_BLOCK_FLAG = LookupEntry{1} << 60;
-constexpr LookupEntry SUBTABLE_FLAG = LookupEntry{1} << 61;
-constexpr LookupEntry LENGTH_FLAG = LookupEntry{1} << 62;
-constexpr LookupEntry LITERAL_FLAG = LookupEntry{1} << 63;
+// 48-63, and `bits` and the subtable's width as the extraction's operand.
+constexpr LookupEntry END_OF_BLOCK_FLAG = LookupEntry{1} << 16;
+constexpr LookupEntry SUBTABLE_FLAG = LookupEntry{1} << 17;
+constexpr LookupEntry LENGTH_FLAG = LookupEntry{1} << 18;
+constexpr LookupEntry LITERAL_FLAG = LookupEntry{1} << 19;
 
 constexpr LookupEntry makeEntry(std::uint32_t codeLength, std::uint32_t extraBits, LookupEntry flags,
                                 std::uint32_t value, std::uint32_t nextWidth) {
-    return (codeLength + extraBits) | nextWidth << 8 | value << 16 | LookupEntry{codeLength} << 32 |
+    return (codeLength + extraBits) | nextWidth << 8 | LookupEntry{value} << 48 | LookupEntry{codeLength} << 32 |
            LookupEntry{extraBits} << 40 | flags;
 }
 
-std::size_t subtableStart(LookupEntry head) { return static_cast<std::size_t>(head >> 16) & 0xFFFF; }
+std::size_t subtableStart(LookupEntry head) { return static_cast<std::size_t>(head >> 48); }
 
 // Every symbol's entry but for its code's length, which enters it twice:
 // where it is consumed, and where the extra bits begin. Made once, as every
@@ -511,7 +512,7 @@ void fillFromCode(const std::vector<std::uint32_t>& lengths, const LengthCounts&
             const std::uint32_t code = reverseBits(nextCode[length]++, length);  // first bit lowest
             const std::uint32_t head = code & ((1u << Bits) - 1);
             if (table[head] == 0) {  // the first long code under this head: a new subtable
-                table[head] = Bits | SUBTABLE_BITS << 8 | LookupEntry{table.size()} << 16 | SUBTABLE_FLAG;
+                table[head] = Bits | SUBTABLE_BITS << 8 | LookupEntry{table.size()} << 48 | SUBTABLE_FLAG;
                 table.resize(table.size() + (std::size_t{1} << SUBTABLE_BITS), 0);
             }
             LookupEntry* subtable = &table[subtableStart(table[head])];
@@ -615,7 +616,7 @@ template <bool Bmi>
 }
 
 // The literal byte, base length or base distance of `entry`.
-std::uint32_t entryValue(LookupEntry entry) { return static_cast<std::uint32_t>(entry >> 16) & 0xFFFF; }
+std::uint32_t entryValue(LookupEntry entry) { return static_cast<std::uint32_t>(entry >> 48); }
 
 // The entry of a long code, whose first `Bits` bits at the start of `bits` gave the subtable entry `head`.
 template <bool Bmi, unsigned Bits>
@@ -878,17 +879,17 @@ template <bool Bmi>
             // Up to two more literals straight from the table, without a refill.
             std::uint64_t next = nextLiteralIndex(entry);
             consume(entry);
-            *o++ = static_cast<std::uint8_t>(entry >> 16);
+            *o++ = static_cast<std::uint8_t>(entry >> 48);
             entry = literalLookup[next];
             if ((entry & LITERAL_FLAG) != 0) {
                 next = nextLiteralIndex(entry);
                 consume(entry);
-                *o++ = static_cast<std::uint8_t>(entry >> 16);
+                *o++ = static_cast<std::uint8_t>(entry >> 48);
                 entry = literalLookup[next];
                 if ((entry & LITERAL_FLAG) != 0) {
                     next = nextLiteralIndex(entry);
                     consume(entry);
-                    *o++ = static_cast<std::uint8_t>(entry >> 16);
+                    *o++ = static_cast<std::uint8_t>(entry >> 48);
                     entry = literalLookup[next];
                 }
             }
