@@ -921,7 +921,9 @@ template <bool Bmi>
         if ((distanceEntry & SUBTABLE_FLAG) != 0) [[unlikely]]
             distanceEntry = lookUpLong<Bmi, DISTANCE_LOOKUP_BITS>(distanceLookup, distanceEntry, bitBuffer);
         const std::size_t distance = entryValue(distanceEntry) + extraValue<Bmi>(bitBuffer, distanceEntry);
-        if (distanceEntry == 0 || distance > static_cast<std::size_t>(o - out)) [[unlikely]] {
+        // An entry of 0 gives distance 0, which wraps here: one test finds both
+        // a code with no distance and a distance before the output.
+        if (distance - 1 >= static_cast<std::size_t>(o - out)) [[unlikely]] {
             // The exact path reports these; it starts again at the length code.
             bitCount += static_cast<std::uint32_t>(entry);
             bitBuffer = beforeLength;
