@@ -642,14 +642,16 @@ void DeflateDecoder::readDynamicTrees() {
     const std::size_t hclen = 4 + readBits(4);
 
     if (!fieldFits(static_cast<unsigned>(3 * hclen))) return fail(INFLATE_DYNAMIC_HEADER_PAST_END);
-    std::vector<std::uint32_t> codeLengthLengths(CODE_LENGTH_SYMBOLS, 0);
-    for (std::size_t i = 0; i < hclen; ++i) codeLengthLengths[CODE_LENGTH_ORDER[i]] = readBits(3);
-    errorCode = codeLengthTree.build(codeLengthLengths, 7);
-    if (errorCode != 0) return;
+    codeLengthLengths_.assign(CODE_LENGTH_SYMBOLS, 0);
+    for (std::size_t i = 0; i < hclen; ++i) codeLengthLengths_[CODE_LENGTH_ORDER[i]] = readBits(3);
+    // The code-length code is made as the others are; its lengths have 3 bits,
+    // so none is too long for its table.
     const auto codeLengthEntry = [](std::uint32_t symbol, std::uint32_t length) {
         return LookupEntry{length | symbol << 16};
     };
-    deriveLookup<CODE_LENGTH_LOOKUP_BITS>(codeLengthTree, codeLengthLookup_, codeLengthEntry);
+    errorCode = prepareCode<CODE_LENGTH_LOOKUP_BITS>(codeLengthLengths_, codeLengthTree, codeLengthLookup_,
+                                                     codeLengthEntry, codeLengthTreeDeferred_);
+    if (errorCode != 0) return;
 
     // Literal/length and distance lengths form one sequence, so that a repeat
     // crosses from the last literal/length length into the first distance one.
@@ -773,11 +775,16 @@ DeflateDecoder::Stretch DeflateDecoder::stretchAt(std::size_t byte) {
 // A code-length symbol, from the table where the bits lie in one piece.
 inline std::uint32_t DeflateDecoder::readCodeLengthSymbol() {
     std::uint32_t bits = 0;
-    if (!fastPath || !peekWord(bits)) return readSymbol(codeLengthTree);
-    const LookupEntry entry = codeLengthLookup_[bits & ((1u << CODE_LENGTH_LOOKUP_BITS) - 1)];
-    if (entry == 0) return readSymbol(codeLengthTree);
-    bitPos_ += entry & 0xFF;
-    return static_cast<std::uint32_t>(entry >> 16);
+    if (fastPath && peekWord(bits)) {
+        const LookupEntry entry = codeLengthLookup_[bits & ((1u << CODE_LENGTH_LOOKUP_BITS) - 1)];
+        if (entry != 0) {
+            bitPos_ += entry & 0xFF;
+            return static_cast<std::uint32_t>(entry >> 16);
+        }
+    }
+    if (codeLengthTreeDeferred_) codeLengthTree.build(codeLengthLengths_, MAX_CODE_LENGTH);
+    codeLengthTreeDeferred_ = false;
+    return readSymbol(codeLengthTree);
 }
 
 // Builds the trees whose building prepareCode put off; the build cannot fail then.

@@ -174,11 +174,13 @@ private:
     // and whether its trees are still to be built.
     std::vector<std::uint32_t> literalLengths_;
     std::vector<std::uint32_t> distanceLengths_;
+    std::vector<std::uint32_t> codeLengthLengths_;
     LookupTable literalLookup_;
     LookupTable distanceLookup_;
     LookupTable codeLengthLookup_;
     bool literalTreeDeferred_ = false;
     bool distanceTreeDeferred_ = false;
+    bool codeLengthTreeDeferred_ = false;
 
     void fail(unsigned code);
     bool fieldFits(unsigned bits) const;
