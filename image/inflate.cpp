@@ -702,13 +702,14 @@ void DeflateDecoder::readDynamicTrees() {
                                                   distanceTreeDeferred_);
 }
 
-// Reads code lengths into `lengths` from place `i` on, while eight bytes of
-// the current piece lie ahead and the table knows each code: a symbol and its
-// repeat count, 14 bits at most, then lie within the bits at hand, and cannot
-// run past the end. The bits are kept in a register and shifted, so that a
-// symbol waits on the one before it for a shift and a lookup only. Returns the place
-// where it stopped, at `places`, at a symbol left to the exact reading, or on
-// an error, which it reports as the exact reading would.
+// Reads code lengths into `lengths`, which holds zeros from place `i` on,
+// while eight bytes of the current piece lie ahead and the table knows each
+// code: a symbol and its repeat count, 14 bits at most, then lie within the
+// bits at hand, and cannot run past the end. The bits are kept in a register
+// and shifted, so that a symbol waits on the one before it for a shift and a
+// lookup only. Returns the place where it stopped, at `places`, at a symbol
+// left to the exact reading, or on an error, which it reports as the exact
+// reading would.
 std::size_t DeflateDecoder::readCodeLengthsFast(std::uint32_t* lengths, std::size_t i, std::size_t places) {
     const std::uint8_t* const bytes = piece_.bytes.data();
     const std::size_t start = piece_.start;
@@ -746,8 +747,8 @@ std::size_t DeflateDecoder::readCodeLengthsFast(std::uint32_t* lengths, std::siz
                                 : INFLATE_LONG_ZEROS_OVERRUN);
             break;
         }
-        const std::uint32_t value = symbol == 16 ? lengths[i - 1] : 0;
-        std::fill_n(lengths + i, count, value);
+        // The places hold zeros until written: a run of zeros is stepped over.
+        if (symbol == 16) std::fill_n(lengths + i, count, lengths[i - 1]);
         i += count;
         bits >>= codeLength + countBits;
         available -= codeLength + countBits;
