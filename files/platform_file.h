@@ -18,7 +18,9 @@ namespace platform {
 using FileHandle = std::intptr_t;
 inline constexpr FileHandle NO_FILE = -1;
 
-enum class Access { READ, READ_WRITE, WRITE };
+// LOOK opens a file only to tell what it is and which file it is: on Windows
+// with no rights at all, so that nothing connects to a pipe; elsewhere as READ.
+enum class Access { READ, READ_WRITE, WRITE, LOOK };
 
 // Opens the existing file at `path` without waiting on it, as a FIFO would
 // make a plain open wait for a writer, and without handing it to any program

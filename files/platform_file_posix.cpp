@@ -16,7 +16,7 @@ int descriptorOf(FileHandle file) { return static_cast<int>(file); }
 }  // namespace
 
 FileHandle openExisting(const std::string& path, Access access) {
-    const int mode = access == Access::READ ? O_RDONLY : access == Access::WRITE ? O_WRONLY : O_RDWR;
+    const int mode = access == Access::WRITE ? O_WRONLY : access == Access::READ_WRITE ? O_RDWR : O_RDONLY;
     return ::open(path.c_str(), mode | O_NONBLOCK | O_CLOEXEC);
 }
 

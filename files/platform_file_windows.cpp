@@ -23,9 +23,10 @@ OVERLAPPED at(std::uint64_t offset) {
 }  // namespace
 
 FileHandle openExisting(const std::string& path, Access access) {
-    const DWORD rights = access == Access::READ    ? GENERIC_READ
-                         : access == Access::WRITE ? GENERIC_WRITE
-                                                   : GENERIC_READ | GENERIC_WRITE;
+    const DWORD rights = access == Access::READ         ? GENERIC_READ
+                         : access == Access::WRITE      ? GENERIC_WRITE
+                         : access == Access::READ_WRITE ? GENERIC_READ | GENERIC_WRITE
+                                                        : 0;
     // Shared in every way, as a POSIX open is: another program may still read,
     // write, rename or delete the file. Opening a pipe or a device never
     // waits here, and the handle is not inherited. A folder opens too, to be
@@ -54,14 +55,7 @@ bool sameFile(FileHandle a, FileHandle b) {
 }
 
 bool sameFile(const std::string& a, const std::string& b) {
-    // Opened with no rights, only to be looked at: nothing is read, a pipe's
-    // writer sees no reader, and a folder opens too.
-    const auto lookAt = [](const std::string& path) {
-        return reinterpret_cast<FileHandle>(::CreateFileA(path.c_str(), 0,
-                                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    };
-    const FileHandle first = lookAt(a), second = lookAt(b);
+    const FileHandle first = openExisting(a, Access::LOOK), second = openExisting(b, Access::LOOK);
     const bool same = first != NO_FILE && second != NO_FILE && sameFile(first, second);
     for (const FileHandle file : {first, second})
         if (file != NO_FILE) closeFile(file);

@@ -638,6 +638,25 @@ std::uint64_t loadLittleEndian64(const std::uint8_t* p) {
 
 // ---- Dynamic block headers --------------------------------------------------
 
+namespace {
+
+// A repeat among the code lengths: 16 repeats the length before it 3 to 6
+// times, 17 writes 3 to 10 zeros and 18 11 to 138, their counts in the bits
+// behind their codes; each has its own code for running past the places.
+struct Repeat {
+    unsigned countBits;
+    std::size_t countBase;
+    unsigned overrun;
+};
+
+Repeat repeatOf(std::uint32_t symbol) {
+    if (symbol == 16) return {2, 3, INFLATE_REPEAT_OVERRUN};
+    if (symbol == 17) return {3, 3, INFLATE_ZEROS_OVERRUN};
+    return {7, 11, INFLATE_LONG_ZEROS_OVERRUN};
+}
+
+}  // namespace
+
 void DeflateDecoder::readDynamicTrees() {
     if (!fieldFits(14)) return fail(INFLATE_DYNAMIC_HEADER_PAST_END);
     const std::size_t hlit = 257 + readBits(5);
@@ -674,15 +693,12 @@ void DeflateDecoder::readDynamicTrees() {
             continue;
         }
         if (symbol == 16 && i == 0) return fail(INFLATE_REPEAT_WITHOUT_LENGTH);
-        const unsigned countBits = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
-        if (!fieldFits(countBits)) return fail(INFLATE_REPEAT_COUNT_PAST_END);
-        const std::size_t count = (symbol == 18 ? 11 : 3) + readBits(countBits);
+        const Repeat repeat = repeatOf(symbol);
+        if (!fieldFits(repeat.countBits)) return fail(INFLATE_REPEAT_COUNT_PAST_END);
+        const std::size_t count = repeat.countBase + readBits(repeat.countBits);
         const std::uint32_t value = symbol == 16 ? lengths[i - 1] : 0;
-        const unsigned overrun = symbol == 16   ? INFLATE_REPEAT_OVERRUN
-                                 : symbol == 17 ? INFLATE_ZEROS_OVERRUN
-                                                : INFLATE_LONG_ZEROS_OVERRUN;
         for (std::size_t k = 0; k < count; ++k) {
-            if (i == places) return fail(overrun);
+            if (i == places) return fail(repeat.overrun);
             lengths[i++] = value;
         }
     }
@@ -739,20 +755,18 @@ std::size_t DeflateDecoder::readCodeLengthsFast(std::uint32_t* lengths, std::siz
             fail(INFLATE_REPEAT_WITHOUT_LENGTH);
             break;
         }
-        const unsigned countBits = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
-        const std::size_t count = (symbol == 18 ? 11 : 3) + ((bits >> codeLength) & ((1u << countBits) - 1));
+        const Repeat repeat = repeatOf(symbol);
+        const std::size_t count = repeat.countBase + ((bits >> codeLength) & ((1u << repeat.countBits) - 1));
         if (count > places - i) {
-            fail(symbol == 16   ? INFLATE_REPEAT_OVERRUN
-                 : symbol == 17 ? INFLATE_ZEROS_OVERRUN
-                                : INFLATE_LONG_ZEROS_OVERRUN);
+            fail(repeat.overrun);
             break;
         }
         // The places hold zeros until written: a run of zeros is stepped over.
         if (symbol == 16) std::fill_n(lengths + i, count, lengths[i - 1]);
         i += count;
-        bits >>= codeLength + countBits;
-        available -= codeLength + countBits;
-        position += codeLength + countBits;
+        bits >>= codeLength + repeat.countBits;
+        available -= codeLength + repeat.countBits;
+        position += codeLength + repeat.countBits;
     }
     bitPos_ = position;
     return i;
@@ -890,17 +904,17 @@ template <bool Bmi>
             // Up to two more literals straight from the table, without a refill.
             std::uint64_t next = nextLiteralIndex(entry);
             consume(entry);
-            *o++ = static_cast<std::uint8_t>(entry >> 48);
+            *o++ = static_cast<std::uint8_t>(entryValue(entry));
             entry = literalLookup[next];
             if ((entry & LITERAL_FLAG) != 0) {
                 next = nextLiteralIndex(entry);
                 consume(entry);
-                *o++ = static_cast<std::uint8_t>(entry >> 48);
+                *o++ = static_cast<std::uint8_t>(entryValue(entry));
                 entry = literalLookup[next];
                 if ((entry & LITERAL_FLAG) != 0) {
                     next = nextLiteralIndex(entry);
                     consume(entry);
-                    *o++ = static_cast<std::uint8_t>(entry >> 48);
+                    *o++ = static_cast<std::uint8_t>(entryValue(entry));
                     entry = literalLookup[next];
                 }
             }

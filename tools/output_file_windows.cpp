@@ -8,16 +8,11 @@
 
 namespace {
 
-// A file that Windows opened, or failed to, as the file layer holds it.
-OpenedFile held(HANDLE file) { return OpenedFile(reinterpret_cast<platform::FileHandle>(file)); }
-
 HANDLE handleOf(const OpenedFile& file) { return reinterpret_cast<HANDLE>(file.handle()); }
 
 // Every write checked, on the file as it is: a device or a pipe has no file to replace.
 const char* writeInPlace(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    const OpenedFile out =
-        held(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const OpenedFile out(platform::openExisting(path, platform::Access::WRITE));
     return out.isOpen() && out.writeWhole(data, size, std::nullopt) ? nullptr : CANNOT_WRITE;
 }
 
@@ -33,8 +28,8 @@ const char* writeReplacing(const std::string& path, const std::uint8_t* data, st
     for (int attempt = 0; attempt < 16; ++attempt) {
         // A name of its own that fits wherever the output's own name fits.
         const std::string temporary = (target.parent_path() / (".pngdecode." + std::to_string(entropy()))).string();
-        OpenedFile out = held(
-            ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        OpenedFile out(reinterpret_cast<platform::FileHandle>(
+            ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
         if (!out.isOpen()) {
             if (::GetLastError() == ERROR_FILE_EXISTS) continue;
             return CANNOT_WRITE;
@@ -53,10 +48,7 @@ const char* writeReplacing(const std::string& path, const std::uint8_t* data, st
 // A device or a pipe; the handle that tells is closed at once, since a file
 // that is open anywhere cannot be replaced.
 bool isSpecial(const std::string& path) {
-    // Opened with no rights, only to be looked at: a pipe is not connected to.
-    const OpenedFile existing =
-        held(::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const OpenedFile existing(platform::openExisting(path, platform::Access::LOOK));
     return existing.isOpen() && ::GetFileType(handleOf(existing)) != FILE_TYPE_DISK;
 }
 
