@@ -610,16 +610,16 @@ template <bool Bmi, unsigned Width>
 
 // The value of the extra bits behind the code of `entry` at the start of `bits`.
 template <bool Bmi>
-[[gnu::always_inline]] inline std::uint32_t extraValue(std::uint64_t bits, LookupEntry entry) {
+[[gnu::always_inline]] inline std::size_t extraValue(std::uint64_t bits, LookupEntry entry) {
 #ifdef INFLATE_BMI2_LOOP
-    if constexpr (Bmi) return static_cast<std::uint32_t>(bitField<true, 0>(bits, entry >> 32));
+    if constexpr (Bmi) return bitField<true, 0>(bits, entry >> 32);
 #endif
     const auto extraBits = static_cast<std::uint32_t>(entry >> 40) & 0xFF;
-    return static_cast<std::uint32_t>((bits >> ((entry >> 32) & 63)) & ((std::uint64_t{1} << extraBits) - 1));
+    return (bits >> ((entry >> 32) & 63)) & ((std::uint64_t{1} << extraBits) - 1);
 }
 
 // The literal byte, base length or base distance of `entry`.
-std::uint32_t entryValue(LookupEntry entry) { return static_cast<std::uint32_t>(entry >> 48); }
+std::size_t entryValue(LookupEntry entry) { return static_cast<std::size_t>(entry >> 48); }
 
 // The entry of a long code, whose first `Bits` bits at the start of `bits` gave the subtable entry `head`.
 template <bool Bmi, unsigned Bits>
