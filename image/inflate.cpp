@@ -1021,10 +1021,10 @@ bool DeflateDecoder::decodeSymbolExact(const CodeTree& literals, const CodeTree&
     return true;
 }
 
-// Room for `bytes` more: twice what is then needed, but no more than
-// `enough_` unless they need it.
 // ---- Matches ----------------------------------------------------------------
 
+// Room for `bytes` more: twice what is then needed, but no more than
+// `enough_` unless they need it.
 void DeflateDecoder::makeRoom(std::size_t bytes) {
     const std::size_t needed = outPos_ + bytes;
     out_->resize(std::max(needed, std::min(2 * needed, enough_)));
