@@ -415,17 +415,6 @@ void deriveLookup(const CodeTree& tree, LookupTable& table, EntryFor entryFor) {
 // is worked out from them. Index 0 counts the symbols without a code.
 using LengthCounts = std::array<std::uint64_t, MAX_CODE_LENGTH + 1>;
 
-LengthCounts countLengths(const std::vector<std::uint32_t>& lengths) {
-    // Four tallies, as neighbouring lengths are mostly equal and one tally
-    // would wait on its own last increment for each of them.
-    std::array<LengthCounts, 4> partial{};
-    for (std::size_t i = 0; i < lengths.size(); ++i) ++partial[i & 3][lengths[i]];
-    LengthCounts count{};
-    for (std::uint32_t length = 0; length <= MAX_CODE_LENGTH; ++length)
-        count[length] = partial[0][length] + partial[1][length] + partial[2][length] + partial[3][length];
-    return count;
-}
-
 // The room the codes take, left-aligned to MAX_CODE_LENGTH bits: 2^15 for a
 // complete code.
 std::uint64_t kraftSum(const LengthCounts& count) {
@@ -472,6 +461,74 @@ std::uint32_t reverseBits(std::uint32_t code, std::uint32_t length) {
     return reversed16 >> (16 - length);
 }
 
+}  // namespace
+
+// Where each code length of a dynamic header was read, by length, in the
+// order read: the symbols of each length in symbol order, which is the order
+// of their codes. Kept as the lengths are read, it spares the tables a sort.
+// The places of length 0 are written but never read, which saves a branch.
+struct LengthPlaces {
+    // A repeat of the length before writes six places, however many it counts.
+    static constexpr std::size_t MOST_PLACES = LITERAL_SYMBOLS + DISTANCE_SYMBOLS + 6;
+    std::array<std::array<std::uint16_t, MOST_PLACES>, MAX_CODE_LENGTH + 1> ofLength;
+    std::array<std::uint32_t, MAX_CODE_LENGTH + 1> count{};
+
+    void add(std::uint32_t length, std::size_t place) {
+        ofLength[length][count[length]++] = static_cast<std::uint16_t>(place);
+    }
+    // `repeats` places from `place` on, of the length before them: 3 to 6.
+    void addRepeats(std::uint32_t length, std::size_t place, std::size_t repeats) {
+        std::uint16_t* const to = ofLength[length].data() + count[length];
+        for (std::size_t k = 0; k < 6; ++k) to[k] = static_cast<std::uint16_t>(place + k);
+        count[length] += static_cast<std::uint32_t>(repeats);
+    }
+};
+
+namespace {
+
+// The symbols of a prefix code in the order of their codes, by length, then by
+// symbol: count[length] of them from ofLength[length] on, less `firstPlace`.
+struct CodeOrder {
+    LengthCounts count{};
+    std::array<const std::uint16_t*, MAX_CODE_LENGTH + 1> ofLength{};
+    std::uint32_t firstPlace = 0;
+};
+
+// The code order of the code-length code, by a counting sort into `storage`.
+CodeOrder sortByCode(const std::vector<std::uint32_t>& lengths,
+                     std::array<std::uint16_t, CODE_LENGTH_SYMBOLS>& storage) {
+    CodeOrder order;
+    for (const std::uint32_t length : lengths) ++order.count[length];
+    std::array<std::uint32_t, MAX_CODE_LENGTH + 1> place{};
+    for (std::uint32_t length = 2; length <= MAX_CODE_LENGTH; ++length)
+        place[length] = place[length - 1] + static_cast<std::uint32_t>(order.count[length - 1]);
+    for (std::uint32_t length = 1; length <= MAX_CODE_LENGTH; ++length)
+        order.ofLength[length] = &storage[place[length]];
+    for (std::uint32_t symbol = 0; symbol < lengths.size(); ++symbol) {
+        if (lengths[symbol] != 0) storage[place[lengths[symbol]]++] = static_cast<std::uint16_t>(symbol);
+    }
+    return order;
+}
+
+// The code orders of the literal/length code, read at the places before
+// `hlit`, and of the distance code, read from there on.
+std::pair<CodeOrder, CodeOrder> ordersFromPlaces(const LengthPlaces& places, std::size_t hlit) {
+    CodeOrder literals;
+    CodeOrder distances;
+    distances.firstPlace = static_cast<std::uint32_t>(hlit);
+    for (std::uint32_t length = 1; length <= MAX_CODE_LENGTH; ++length) {
+        const std::uint16_t* const all = places.ofLength[length].data();
+        // The places of a length rise; the distance code's few come last.
+        std::size_t split = places.count[length];
+        while (split > 0 && all[split - 1] >= hlit) --split;
+        literals.ofLength[length] = all;
+        literals.count[length] = split;
+        distances.ofLength[length] = all + split;
+        distances.count[length] = places.count[length] - split;
+    }
+    return {literals, distances};
+}
+
 // Fills the table of a prefix code from its canonical codes, the long ones in
 // subtables. Entries no code reaches stay 0, for the exact path.
 //
@@ -480,20 +537,14 @@ std::uint32_t reverseBits(std::uint32_t code, std::uint32_t length) {
 // a code of fewer bits belongs wherever its bits come first, whatever the
 // bits behind them. So each entry is written once, and copied in bulk.
 template <unsigned Bits, typename EntryFor>
-void fillFromCode(const std::vector<std::uint32_t>& lengths, const LengthCounts& count, LookupTable& table,
-                  EntryFor entryFor) {
+void fillFromCode(const CodeOrder& order, LookupTable& table, EntryFor entryFor) {
+    const LengthCounts& count = order.count;
     std::array<std::uint32_t, MAX_CODE_LENGTH + 1> nextCode{};
-    std::array<std::uint32_t, MAX_CODE_LENGTH + 2> firstOfLength{};
-    for (std::uint32_t bits = 1; bits <= MAX_CODE_LENGTH; ++bits) {
-        if (bits >= 2) nextCode[bits] = static_cast<std::uint32_t>((nextCode[bits - 1] + count[bits - 1]) << 1);
-        firstOfLength[bits + 1] = firstOfLength[bits] + static_cast<std::uint32_t>(count[bits]);
-    }
-    // The symbols that have a code, in the order of their codes: by length, then by symbol.
-    std::array<std::uint16_t, LITERAL_SYMBOLS> byCode;
-    std::array<std::uint32_t, MAX_CODE_LENGTH + 2> place = firstOfLength;
-    for (std::uint32_t symbol = 0; symbol < lengths.size(); ++symbol) {
-        if (lengths[symbol] != 0) byCode[place[lengths[symbol]]++] = static_cast<std::uint16_t>(symbol);
-    }
+    for (std::uint32_t bits = 2; bits <= MAX_CODE_LENGTH; ++bits)
+        nextCode[bits] = static_cast<std::uint32_t>((nextCode[bits - 1] + count[bits - 1]) << 1);
+    const auto symbolOf = [&](std::uint32_t length, std::size_t k) {
+        return order.ofLength[length][k] - order.firstPlace;
+    };
 
     // The doubling copies every entry from the first two, so only they need
     // clearing: the table is sized, not filled.
@@ -505,13 +556,13 @@ void fillFromCode(const std::vector<std::uint32_t>& lengths, const LengthCounts&
 #pragma GCC unroll 16
     for (std::uint32_t length = 1; length <= Bits; ++length) {
         if (length >= 2) std::memcpy(entries + (1u << (length - 1)), entries, sizeof(LookupEntry) << (length - 1));
-        for (std::uint32_t k = firstOfLength[length]; k < firstOfLength[length + 1]; ++k)
-            entries[reverseBits(nextCode[length]++, length)] = entryFor(byCode[k], length);
+        for (std::size_t k = 0; k < count[length]; ++k)
+            entries[reverseBits(nextCode[length]++, length)] = entryFor(symbolOf(length, k), length);
     }
 
     constexpr unsigned SUBTABLE_BITS = MAX_CODE_LENGTH - Bits;
     for (std::uint32_t length = Bits + 1; length <= MAX_CODE_LENGTH; ++length) {
-        for (std::uint32_t k = firstOfLength[length]; k < firstOfLength[length + 1]; ++k) {
+        for (std::size_t k = 0; k < count[length]; ++k) {
             const std::uint32_t code = reverseBits(nextCode[length]++, length);  // first bit lowest
             const std::uint32_t head = code & ((1u << Bits) - 1);
             if (table[head] == 0) {  // the first long code under this head: a new subtable
@@ -519,7 +570,7 @@ void fillFromCode(const std::vector<std::uint32_t>& lengths, const LengthCounts&
                 table.resize(table.size() + (std::size_t{1} << SUBTABLE_BITS), 0);
             }
             LookupEntry* subtable = &table[subtableStart(table[head])];
-            const LookupEntry entry = entryFor(byCode[k], length);
+            const LookupEntry entry = entryFor(symbolOf(length, k), length);
             for (std::uint32_t i = code >> Bits; i < (1u << SUBTABLE_BITS); i += 1u << (length - Bits))
                 subtable[i] = entry;
         }
@@ -531,9 +582,9 @@ void fillFromCode(const std::vector<std::uint32_t>& lengths, const LengthCounts&
 // the exact path comes to need it; other lengths get their tree built now and
 // the table derived from it. Returns 0 or INFLATE_TREE_OVERFULL, as the build would.
 template <unsigned Bits, typename EntryFor>
-unsigned prepareCode(const std::vector<std::uint32_t>& lengths, CodeTree& tree, LookupTable& table, EntryFor entryFor,
-                     bool& treeDeferred) {
-    const LengthCounts count = countLengths(lengths);
+unsigned prepareCode(const std::vector<std::uint32_t>& lengths, const CodeOrder& order, CodeTree& tree,
+                     LookupTable& table, EntryFor entryFor, bool& treeDeferred) {
+    const LengthCounts& count = order.count;
     treeDeferred = DeflateDecoder::fastPath && isPrefixCode(count);
     if (!treeDeferred) {
         const unsigned code = tree.build(lengths, MAX_CODE_LENGTH);
@@ -541,7 +592,7 @@ unsigned prepareCode(const std::vector<std::uint32_t>& lengths, CodeTree& tree, 
         return code;
     }
     if (treeNodeCount(count) > lengths.size() - 1) return INFLATE_TREE_OVERFULL;
-    fillFromCode<Bits>(lengths, count, table, entryFor);
+    fillFromCode<Bits>(order, table, entryFor);
     return 0;
 }
 
@@ -671,24 +722,28 @@ void DeflateDecoder::readDynamicTrees() {
     const auto codeLengthEntry = [](std::uint32_t symbol, std::uint32_t length) {
         return LookupEntry{length | symbol << 16};
     };
-    errorCode = prepareCode<CODE_LENGTH_LOOKUP_BITS>(codeLengthLengths_, codeLengthTree, codeLengthLookup_,
-                                                     codeLengthEntry, codeLengthTreeDeferred_);
+    std::array<std::uint16_t, CODE_LENGTH_SYMBOLS> sorted;
+    errorCode =
+        prepareCode<CODE_LENGTH_LOOKUP_BITS>(codeLengthLengths_, sortByCode(codeLengthLengths_, sorted), codeLengthTree,
+                                             codeLengthLookup_, codeLengthEntry, codeLengthTreeDeferred_);
     if (errorCode != 0) return;
 
     // Literal/length and distance lengths form one sequence, so that a repeat
     // crosses from the last literal/length length into the first distance one.
     const std::size_t places = hlit + hdist;
     std::vector<std::uint32_t> lengths(places, 0);
+    LengthPlaces placesOf;
     std::size_t i = 0;
     while (i < places) {
         if (fastPath) {
-            i = readCodeLengthsFast(lengths.data(), i, places);
+            i = readCodeLengthsFast(lengths.data(), placesOf, i, places);
             if (i == places || errorCode != 0) break;
         }
         // One symbol the exact way, where the fast reading stopped.
         const std::uint32_t symbol = readCodeLengthSymbol();
         if (errorCode != 0) return;
         if (symbol < 16) {
+            placesOf.add(symbol, i);
             lengths[i++] = symbol;
             continue;
         }
@@ -699,6 +754,7 @@ void DeflateDecoder::readDynamicTrees() {
         const std::uint32_t value = symbol == 16 ? lengths[i - 1] : 0;
         for (std::size_t k = 0; k < count; ++k) {
             if (i == places) return fail(repeat.overrun);
+            placesOf.add(value, i);
             lengths[i++] = value;
         }
     }
@@ -711,22 +767,24 @@ void DeflateDecoder::readDynamicTrees() {
     std::copy(lengths.begin() + static_cast<std::ptrdiff_t>(hlit), lengths.end(), distanceLengths_.begin());
     if (literalLengths_[END_OF_BLOCK] == 0) return fail(INFLATE_NO_END_OF_BLOCK);
 
-    errorCode = prepareCode<LITERAL_LOOKUP_BITS>(literalLengths_, literalTree, literalLookup_, literalEntry,
-                                                 literalTreeDeferred_);
+    const auto [literalOrder, distanceOrder] = ordersFromPlaces(placesOf, hlit);
+    errorCode = prepareCode<LITERAL_LOOKUP_BITS>(literalLengths_, literalOrder, literalTree, literalLookup_,
+                                                 literalEntry, literalTreeDeferred_);
     if (errorCode != 0) return;
-    errorCode = prepareCode<DISTANCE_LOOKUP_BITS>(distanceLengths_, distanceTree, distanceLookup_, distanceEntry,
-                                                  distanceTreeDeferred_);
+    errorCode = prepareCode<DISTANCE_LOOKUP_BITS>(distanceLengths_, distanceOrder, distanceTree, distanceLookup_,
+                                                  distanceEntry, distanceTreeDeferred_);
 }
 
 // Reads code lengths into `lengths`, which holds zeros from place `i` on,
-// while eight bytes of the current piece lie ahead and the table knows each
+// and notes their places in `placesOf`, while eight bytes of the current piece lie ahead and the table knows each
 // code: a symbol and its repeat count, 14 bits at most, then lie within the
 // bits at hand, and cannot run past the end. The bits are kept in a register
 // and shifted, so that a symbol waits on the one before it for a shift and a
 // lookup only. Returns the place where it stopped, at `places`, at a symbol
 // left to the exact reading, or on an error, which it reports as the exact
 // reading would.
-std::size_t DeflateDecoder::readCodeLengthsFast(std::uint32_t* lengths, std::size_t i, std::size_t places) {
+std::size_t DeflateDecoder::readCodeLengthsFast(std::uint32_t* lengths, LengthPlaces& placesOf, std::size_t i,
+                                                std::size_t places) {
     const std::uint8_t* const bytes = piece_.bytes.data();
     const std::size_t start = piece_.start;
     const std::size_t size = piece_.bytes.size();
@@ -745,6 +803,7 @@ std::size_t DeflateDecoder::readCodeLengthsFast(std::uint32_t* lengths, std::siz
         const auto codeLength = static_cast<unsigned>(entry & 0xFF);
         const auto symbol = static_cast<std::uint32_t>(entry >> 16);
         if (symbol < 16) {
+            placesOf.add(symbol, i);
             lengths[i++] = symbol;
             bits >>= codeLength;
             available -= codeLength;
@@ -762,7 +821,10 @@ std::size_t DeflateDecoder::readCodeLengthsFast(std::uint32_t* lengths, std::siz
             break;
         }
         // The places hold zeros until written: a run of zeros is stepped over.
-        if (symbol == 16) std::fill_n(lengths + i, count, lengths[i - 1]);
+        if (symbol == 16) {
+            std::fill_n(lengths + i, count, lengths[i - 1]);
+            placesOf.addRepeats(lengths[i - 1], i, count);
+        }
         i += count;
         bits >>= codeLength + repeat.countBits;
         available -= codeLength + repeat.countBits;

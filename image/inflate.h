@@ -124,6 +124,8 @@ inline constexpr std::size_t FAST_INPUT_MARGIN = 8;
 inline constexpr std::size_t FAST_OUTPUT_MARGIN = 258 + 32;
 inline constexpr std::size_t SEAM_BYTES = 256;
 
+struct LengthPlaces;
+
 struct DeflateDecoder {
     // Off, no lookup table is consulted: every code is decoded bit by bit
     // through its tree, which is built as soon as its lengths are read. That is
@@ -197,7 +199,7 @@ private:
     void inflateStoredBlock();
     void inflateCodedBlock(unsigned btype);
     void readDynamicTrees();
-    std::size_t readCodeLengthsFast(std::uint32_t* lengths, std::size_t i, std::size_t places);
+    std::size_t readCodeLengthsFast(std::uint32_t* lengths, LengthPlaces& placesOf, std::size_t i, std::size_t places);
     std::uint32_t readCodeLengthSymbol();
     void buildDeferredTrees();
     void decodeCodedData(const CodeTree& literals, const CodeTree& distances, const LookupEntry* literalLookup,
