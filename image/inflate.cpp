@@ -76,6 +76,11 @@ std::uint32_t loadLittleEndian32(const std::uint8_t* p) {
     return p[0] | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
 }
 
+void storeLittleEndian64(std::uint8_t* p, std::uint64_t value) {
+    if constexpr (std::endian::native == std::endian::big) value = __builtin_bswap64(value);
+    std::memcpy(p, &value, sizeof value);
+}
+
 std::vector<std::uint32_t> fixedLiteralLengths() {
     std::vector<std::uint32_t> lengths(LITERAL_SYMBOLS);
     for (std::size_t s = 0; s < LITERAL_SYMBOLS; ++s) lengths[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
@@ -635,12 +640,34 @@ const FixedCode& fixedCode() {
         std::memcpy(to + 8, &run, 8);
         for (std::size_t k = 16; k < length; k += 8) std::memcpy(to + k, &run, 8);
     } else {
-        // A short distance repeats a pattern: lay down its first eight bytes,
-        // then copy words from a whole number of periods back, at least eight.
-        static constexpr std::uint8_t PERIOD[8] = {0, 8, 8, 9, 8, 10, 12, 14};  // the first multiple from 8
-        for (std::size_t k = 0; k < 8; ++k) to[k] = from[k];
-        const std::size_t period = PERIOD[distance];
-        for (std::size_t k = 8; k < length; k += 8) std::memcpy(to + k, to + k - period, 8);
+        // A short distance repeats a pattern of `distance` bytes. It is
+        // gathered a byte at a time, as a wider load of bytes stored one by
+        // one, lately, would wait for them to reach the cache, and laid down
+        // eight bytes at a time from a register.
+        struct Repeats {
+            std::uint64_t spread;  // copies the pattern to every `distance` bytes
+            unsigned right, left;  // from one word of the pattern to the next
+        };
+        static constexpr Repeats REPEATS[8] = {
+            {},
+            {},
+            {0x0001000100010001, 0, 16},
+            {0x0001000001000001, 16, 8},
+            {0x0000000100000001, 0, 32},
+            {0x0000010000000001, 24, 16},
+            {0x0001000000000001, 16, 32},
+            {0x0100000000000001, 8, 48},
+        };
+        std::uint64_t pattern = 0;
+        for (std::size_t k = 0; k < 7; ++k) pattern |= std::uint64_t{from[k]} << (8 * k);
+        const Repeats repeats = REPEATS[distance];
+        std::uint64_t word = (pattern & ((std::uint64_t{1} << (8 * distance)) - 1)) * repeats.spread;
+        storeLittleEndian64(to, word);
+        // The word eight bytes on starts 8 mod distance bytes further into the pattern.
+        for (std::size_t k = 8; k < length; k += 8) {
+            word = word >> repeats.right | word << repeats.left;
+            storeLittleEndian64(to + k, word);
+        }
     }
 }
 
