@@ -267,7 +267,7 @@ void printZlibTarget(const std::vector<Input>& inputs, const RatioReporter& repo
             continue;
         const double ratio = alternatingRatio(input);
         char cell[64];
-        std::snprintf(cell, sizeof cell, "%s%s %.2f", ratios.empty() ? "" : ", ", input.name.c_str(), ratio);
+        std::snprintf(cell, sizeof cell, "%s%s %.3f", ratios.empty() ? "" : ", ", input.name.c_str(), ratio);
         ratios += cell;
         if (ratio < TARGET) missed += (missed.empty() ? "" : ", ") + input.name;
     }
