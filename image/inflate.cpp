@@ -50,6 +50,13 @@
 
 namespace {
 
+#ifdef INFLATE_BMI2_LOOP
+bool hasBmi() {
+    static const bool has = __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+    return has;
+}
+#endif
+
 // ---- The format's tables ----------------------------------------------------
 
 constexpr std::array<std::uint32_t, 29> LENGTH_BASE = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
@@ -747,7 +754,7 @@ void DeflateDecoder::readDynamicTrees() {
     // The code-length code is made as the others are; its lengths have 3 bits,
     // so none is too long for its table.
     const auto codeLengthEntry = [](std::uint32_t symbol, std::uint32_t length) {
-        return LookupEntry{length | symbol << 16};
+        return LookupEntry{length | CODE_LENGTH_LOOKUP_BITS << 8 | symbol << 16};
     };
     std::array<std::uint16_t, CODE_LENGTH_SYMBOLS> sorted;
     errorCode =
@@ -810,31 +817,40 @@ void DeflateDecoder::readDynamicTrees() {
 // lookup only. Returns the place where it stopped, at `places`, at a symbol
 // left to the exact reading, or on an error, which it reports as the exact
 // reading would.
-std::size_t DeflateDecoder::readCodeLengthsFast(std::uint32_t* lengths, LengthPlaces& placesOf, std::size_t i,
-                                                std::size_t places) {
-    const std::uint8_t* const bytes = piece_.bytes.data();
-    const std::size_t start = piece_.start;
-    const std::size_t size = piece_.bytes.size();
-    std::uint64_t position = bitPos_;
-    std::uint64_t bits = 0;  // the bits from `position` on, first bit lowest, `available` of them
-    unsigned available = 0;
-    while (i < places) {
-        if (available < 14) {
-            const std::size_t offset = static_cast<std::size_t>(position >> 3) - start;
-            if (offset >= size || size - offset < 8) break;
-            bits = loadLittleEndian64(bytes + offset) >> (position & 7);
-            available = 64 - static_cast<unsigned>(position & 7);
-        }
-        const LookupEntry entry = codeLengthLookup_[bits & ((1u << CODE_LENGTH_LOOKUP_BITS) - 1)];
+template <bool Bmi>
+[[gnu::always_inline]] inline std::size_t DeflateDecoder::readCodeLengthsFastLoop(std::uint32_t* lengths,
+                                                                                  LengthPlaces& placesOf, std::size_t i,
+                                                                                  std::size_t places) {
+    const std::size_t first = static_cast<std::size_t>(bitPos_ >> 3);
+    if (first < piece_.start || first - piece_.start + 1 + FAST_INPUT_MARGIN > piece_.bytes.size()) return i;
+    const std::uint8_t* const bytes = piece_.bytes.data() - piece_.start;  // byte b of the data at bytes[b]
+    const std::uint8_t* const limit = bytes + piece_.start + piece_.bytes.size() - FAST_INPUT_MARGIN;
+    // As in the fast loop: `bits` holds `available` bits of the data before
+    // `in`, topped up to at least 56 without a branch, and the index of the
+    // next entry is cut from them before the refill.
+    const std::uint8_t* in = bytes + first + 1;
+    std::uint64_t bits = bytes[first] >> (bitPos_ & 7);
+    unsigned available = 8 - static_cast<unsigned>(bitPos_ & 7);
+    const auto refill = [&] {
+        bits |= loadLittleEndian64(in) << available;
+        in += (63 - available) >> 3;
+        available |= 56;
+    };
+    constexpr std::uint64_t MASK = (1u << CODE_LENGTH_LOOKUP_BITS) - 1;
+    refill();
+    std::uint64_t index = bits & MASK;
+    while (i < places && in <= limit) {
+        const LookupEntry entry = codeLengthLookup_[index];
         if (entry == 0) break;
         const auto codeLength = static_cast<unsigned>(entry & 0xFF);
         const auto symbol = static_cast<std::uint32_t>(entry >> 16);
         if (symbol < 16) {
+            index = bitField<Bmi, CODE_LENGTH_LOOKUP_BITS>(bits, entry);
             placesOf.add(symbol, i);
             lengths[i++] = symbol;
             bits >>= codeLength;
             available -= codeLength;
-            position += codeLength;
+            refill();
             continue;
         }
         if (symbol == 16 && i == 0) {
@@ -855,11 +871,28 @@ std::size_t DeflateDecoder::readCodeLengthsFast(std::uint32_t* lengths, LengthPl
         i += count;
         bits >>= codeLength + repeat.countBits;
         available -= codeLength + repeat.countBits;
-        position += codeLength + repeat.countBits;
+        index = bits & MASK;
+        refill();
     }
-    bitPos_ = position;
+    bitPos_ = 8 * static_cast<std::uint64_t>(in - bytes) - available;
     return i;
 }
+
+std::size_t DeflateDecoder::readCodeLengthsFast(std::uint32_t* lengths, LengthPlaces& placesOf, std::size_t i,
+                                                std::size_t places) {
+#ifdef INFLATE_BMI2_LOOP
+    if (hasBmi()) return readCodeLengthsFastBmi(lengths, placesOf, i, places);
+#endif
+    return readCodeLengthsFastLoop<false>(lengths, placesOf, i, places);
+}
+
+#ifdef INFLATE_BMI2_LOOP
+[[gnu::target("bmi,bmi2")]] std::size_t DeflateDecoder::readCodeLengthsFastBmi(std::uint32_t* lengths,
+                                                                               LengthPlaces& placesOf, std::size_t i,
+                                                                               std::size_t places) {
+    return readCodeLengthsFastLoop<true>(lengths, placesOf, i, places);
+}
+#endif
 
 // Where the fast path goes on reading at `byte`, eight bytes of the data
 // lying from there: in the piece that holds it while eight of its bytes are
@@ -1061,8 +1094,7 @@ template <bool Bmi>
 
 bool DeflateDecoder::decodeFast(const LookupEntry* literalLookup, const LookupEntry* distanceLookup) {
 #ifdef INFLATE_BMI2_LOOP
-    static const bool hasBmi2 = __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
-    if (hasBmi2) return decodeFastBmi2(literalLookup, distanceLookup);
+    if (hasBmi()) return decodeFastBmi2(literalLookup, distanceLookup);
 #endif
     return decodeFastLoop<false>(literalLookup, distanceLookup);
 }

@@ -200,6 +200,11 @@ private:
     void inflateCodedBlock(unsigned btype);
     void readDynamicTrees();
     std::size_t readCodeLengthsFast(std::uint32_t* lengths, LengthPlaces& placesOf, std::size_t i, std::size_t places);
+    template <bool Bmi>
+    std::size_t readCodeLengthsFastLoop(std::uint32_t* lengths, LengthPlaces& placesOf, std::size_t i,
+                                        std::size_t places);
+    std::size_t readCodeLengthsFastBmi(std::uint32_t* lengths, LengthPlaces& placesOf, std::size_t i,
+                                       std::size_t places);
     std::uint32_t readCodeLengthSymbol();
     void buildDeferredTrees();
     void decodeCodedData(const CodeTree& literals, const CodeTree& distances, const LookupEntry* literalLookup,
