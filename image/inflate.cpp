@@ -53,7 +53,7 @@ namespace {
 #ifdef INFLATE_BMI2_LOOP
 bool hasBmi() {
     static const bool has = __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
-    return has;
+    return has && DeflateDecoder::bmiPath;
 }
 #endif
 

@@ -132,6 +132,9 @@ struct DeflateDecoder {
     // the plain decoder the fast path has to match, code for code and byte for
     // byte; tests and fuzzers switch it off to compare the two. The game never does.
     static inline bool fastPath = true;
+    // Off, the fast path runs its plain build even where the processor would
+    // take the one for BMI, so that tests and fuzzers hold both to the exact path.
+    static inline bool bmiPath = true;
 
     unsigned errorCode = 0;
     CodeTree literalTree;     // 288 literal/length symbols

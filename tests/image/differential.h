@@ -1,16 +1,18 @@
 #pragma once
 
-// The decoders' fast path against their exact path (DeflateDecoder::fastPath
-// off: every code decoded bit by bit through its tree) on the same input. Each
-// function returns the first difference in words, or an empty string when the
-// two agree on the result code and, on success, on every output byte. Shared
-// by the differential test and the fuzz targets.
+// The decoders' fast path, in each of its builds, against their exact path
+// (DeflateDecoder::fastPath off: every code decoded bit by bit through its
+// tree) on the same input. Each function returns the first difference in
+// words, or an empty string when the paths agree on the result code and, on
+// success, on every output byte. Shared by the differential test and the fuzz
+// targets.
 
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "image/inflate.h"
@@ -35,13 +37,18 @@ inline std::string differ(const char* what, const Decoded& fast, const Decoded& 
            std::to_string(exact.out.size()) + ", first difference at " + std::to_string(at - fast.out.begin());
 }
 
-// `decode()` once on each path.
+// `decode()` once on each path: the fast one as the processor has it, the
+// exact one, and the fast one in its plain build, which processors without
+// BMI take.
 template <class Decode>
-auto onBothPaths(Decode decode) {
+auto onEachPath(Decode decode) {
     DeflateDecoder::fastPath = false;
     auto exact = decode();
     DeflateDecoder::fastPath = true;
-    return std::pair{decode(), std::move(exact)};
+    DeflateDecoder::bmiPath = false;
+    auto plain = decode();
+    DeflateDecoder::bmiPath = true;
+    return std::tuple{decode(), std::move(exact), std::move(plain)};
 }
 
 // One PNG decode, through an exact copy of the file (capacity = size: the
@@ -83,12 +90,16 @@ inline ByteVector recut(const ByteVector& file, std::size_t first = 1, std::size
     return out;
 }
 
-// A whole PNG decode on both paths, as the file lies and recut(): the code,
+// A whole PNG decode on each path, as the file lies and recut(): the code,
 // whether the pixels were handed over, and every RGBA byte.
 inline std::string comparePng(const ByteVector& file, const ByteVector& cut) {
-    const auto [fast, exact] = onBothPaths([&] { return decodePng(file); });
-    const auto [fastCut, exactCut] = onBothPaths([&] { return decodePng(cut); });
-    for (const auto& [what, other] : {std::pair{"PNG", &exact}, {"PNG cut", &fastCut}, {"PNG cut exact", &exactCut}})
+    const auto [fast, exact, plain] = onEachPath([&] { return decodePng(file); });
+    const auto [fastCut, exactCut, plainCut] = onEachPath([&] { return decodePng(cut); });
+    for (const auto& [what, other] : {std::pair{"PNG", &exact},
+                                      {"PNG plain", &plain},
+                                      {"PNG cut", &fastCut},
+                                      {"PNG cut exact", &exactCut},
+                                      {"PNG cut plain", &plainCut}})
         if (std::string d = differ(what, fast, *other); !d.empty()) return d;
     return "";
 }
@@ -102,13 +113,14 @@ inline std::string comparePng(const ByteVector& file) { return comparePng(file, 
 inline std::string compareZlib(const ByteVector& in, std::size_t room) {
     const ByteVector exactCopy(in);  // capacity = size: the sanitizer sees a read past the end
     for (const std::size_t enough : {SIZE_MAX, room}) {
-        auto [fast, exact] = onBothPaths([&] {
+        auto [fast, exact, plain] = onEachPath([&] {
             Decoded d{0, ByteVector(room, 0xA5)};
             d.code = decompressZlibStream(d.out, exactCopy, enough);
             return d;
         });
-        if (exact.code != 0) fast.out = exact.out;  // the output of a failure means nothing
-        const std::string d = differ("zlib", fast, exact);
+        if (exact.code != 0) fast.out = plain.out = exact.out;  // the output of a failure means nothing
+        std::string d = differ("zlib", fast, exact);
+        if (d.empty()) d = differ("zlib plain", plain, exact);
         if (!d.empty()) return d + " (room " + std::to_string(room) + (enough == room ? ", ended there)" : ")");
     }
     return "";
