@@ -424,7 +424,7 @@ void deriveLookup(const CodeTree& tree, LookupTable& table, EntryFor entryFor) {
 }
 
 // How many codes there are of each length, counted once a code for all that
-// is worked out from them. Index 0 counts the symbols without a code.
+// is worked out from them. Index 0, the symbols without a code, is not read.
 using LengthCounts = std::array<std::uint64_t, MAX_CODE_LENGTH + 1>;
 
 // The room the codes take, left-aligned to MAX_CODE_LENGTH bits: 2^15 for a
@@ -719,6 +719,16 @@ std::uint64_t loadLittleEndian64(const std::uint8_t* p) {
     return value;
 }
 
+// Tops `bits` up to at least 56 bits from `in`, the byte behind the `count`
+// bits it holds, and moves `in` on past the bytes taken in whole. Only the low
+// six bits of `count` are read, so a count that has had whole table entries
+// taken off it serves as well as an exact one.
+[[gnu::always_inline]] inline void refillBits(std::uint64_t& bits, std::uint32_t& count, const std::uint8_t*& in) {
+    bits |= loadLittleEndian64(in) << (count & 63);
+    in += ((63 - count) >> 3) & 7;
+    count |= 56;
+}
+
 }  // namespace
 
 // ---- Dynamic block headers --------------------------------------------------
@@ -809,33 +819,30 @@ void DeflateDecoder::readDynamicTrees() {
                                                   distanceEntry, distanceTreeDeferred_);
 }
 
-// Reads code lengths into `lengths`, which holds zeros from place `i` on,
-// and notes their places in `placesOf`, while eight bytes of the current piece lie ahead and the table knows each
-// code: a symbol and its repeat count, 14 bits at most, then lie within the
-// bits at hand, and cannot run past the end. The bits are kept in a register
-// and shifted, so that a symbol waits on the one before it for a shift and a
-// lookup only. Returns the place where it stopped, at `places`, at a symbol
+// Reads code lengths into `lengths`, which holds zeros from place `i` on, and
+// notes their places in `placesOf`, while eight bytes of the current piece lie
+// ahead and the table knows each code: a symbol and its repeat count, 14 bits
+// at most, then lie within the bits at hand, and cannot run past the end. A
+// length waits on the one before it for a lookup and the extraction of its
+// index only. Returns the place where it stopped, at `places`, at a symbol
 // left to the exact reading, or on an error, which it reports as the exact
 // reading would.
 template <bool Bmi>
 [[gnu::always_inline]] inline std::size_t DeflateDecoder::readCodeLengthsFastLoop(std::uint32_t* lengths,
                                                                                   LengthPlaces& placesOf, std::size_t i,
                                                                                   std::size_t places) {
-    const std::size_t first = static_cast<std::size_t>(bitPos_ >> 3);
-    if (first < piece_.start || first - piece_.start + 1 + FAST_INPUT_MARGIN > piece_.bytes.size()) return i;
-    const std::uint8_t* const bytes = piece_.bytes.data() - piece_.start;  // byte b of the data at bytes[b]
-    const std::uint8_t* const limit = bytes + piece_.start + piece_.bytes.size() - FAST_INPUT_MARGIN;
+    const std::size_t start = piece_.start;
+    const std::size_t first = static_cast<std::size_t>(bitPos_ >> 3);  // of the data
+    if (first < start || first - start + 1 + FAST_INPUT_MARGIN > piece_.bytes.size()) return i;
+    const std::uint8_t* const bytes = piece_.bytes.data();
+    const std::uint8_t* const limit = bytes + piece_.bytes.size() - FAST_INPUT_MARGIN;
     // As in the fast loop: `bits` holds `available` bits of the data before
     // `in`, topped up to at least 56 without a branch, and the index of the
     // next entry is cut from them before the refill.
-    const std::uint8_t* in = bytes + first + 1;
-    std::uint64_t bits = bytes[first] >> (bitPos_ & 7);
-    unsigned available = 8 - static_cast<unsigned>(bitPos_ & 7);
-    const auto refill = [&] {
-        bits |= loadLittleEndian64(in) << available;
-        in += (63 - available) >> 3;
-        available |= 56;
-    };
+    const std::uint8_t* in = bytes + (first - start) + 1;
+    std::uint64_t bits = bytes[first - start] >> (bitPos_ & 7);
+    std::uint32_t available = 8 - static_cast<std::uint32_t>(bitPos_ & 7);
+    const auto refill = [&] { refillBits(bits, available, in); };
     constexpr std::uint64_t MASK = (1u << CODE_LENGTH_LOOKUP_BITS) - 1;
     refill();
     std::uint64_t index = bits & MASK;
@@ -874,7 +881,7 @@ template <bool Bmi>
         index = bits & MASK;
         refill();
     }
-    bitPos_ = 8 * static_cast<std::uint64_t>(in - bytes) - available;
+    bitPos_ = 8 * static_cast<std::uint64_t>(start + static_cast<std::size_t>(in - bytes)) - available;
     return i;
 }
 
@@ -992,11 +999,7 @@ template <bool Bmi>
     // first through a subtable, the others not) and the first bits of the
     // code after them, or for a length code and a distance code with their
     // extra bits (48).
-    const auto refill = [&] {
-        bitBuffer |= loadLittleEndian64(in) << (bitCount & 63);
-        in += ((63 - bitCount) >> 3) & 7;
-        bitCount |= 56;
-    };
+    const auto refill = [&] { refillBits(bitBuffer, bitCount, in); };
     // The index of the literal/length entry behind `entry`'s code, cut from
     // the bits before that code is consumed, so that the lookup waits on one
     // operation rather than on the shift and a mask.
