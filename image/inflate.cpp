@@ -703,6 +703,16 @@ template <bool Bmi>
     return (bits >> ((entry >> 32) & 63)) & ((std::uint64_t{1} << extraBits) - 1);
 }
 
+// Keeps the load behind `value` where it stands: the compiler would sink a
+// load into the one branch that reads it, and the fast loop wants it issued
+// before that branch.
+template <typename T>
+[[gnu::always_inline]] inline void keepHere(T& value) {
+#ifdef __GNUC__
+    asm volatile("" : "+r"(value));
+#endif
+}
+
 // The literal byte, base length or base distance of `entry`.
 std::size_t entryValue(LookupEntry entry) { return static_cast<std::size_t>(entry >> 48); }
 
@@ -976,6 +986,13 @@ void DeflateDecoder::decodeCodedData(const CodeTree& literals, const CodeTree& d
 // saves masking them. The entry of the next symbol is looked up from the
 // table as soon as its bits are known, ahead of the refill and the copy; a
 // long code's subtable is looked into at the top of the loop, after a refill.
+//
+// Most matches end a run of literals, where the branch has been predicting
+// another literal: the match starts only once that misprediction is found.
+// So every entry the loop holds comes with a guess at a distance entry, looked
+// up before the branch from the index cut for the entry's successor. For a
+// length code that index is its distance code's, and the match finds its
+// distance entry loaded; for a literal the guess goes unused.
 template <bool Bmi>
 [[gnu::always_inline]] inline bool DeflateDecoder::decodeFastLoop(const LookupEntry* literalLookup,
                                                                   const LookupEntry* distanceLookup) {
@@ -997,8 +1014,9 @@ template <bool Bmi>
 
     // Tops the buffer up to at least 56 bits: enough for three literals (the
     // first through a subtable, the others not) and the first bits of the
-    // code after them, or for a length code and a distance code with their
-    // extra bits (48).
+    // code after them; for two literals, a length code and its extra bits,
+    // and the bits of the distance entry's index (48); or for a length code
+    // and a distance code with their extra bits (48).
     const auto refill = [&] { refillBits(bitBuffer, bitCount, in); };
     // The index of the literal/length entry behind `entry`'s code, cut from
     // the bits before that code is consumed, so that the lookup waits on one
@@ -1011,8 +1029,18 @@ template <bool Bmi>
         bitBuffer >>= entry & 63;
         bitCount -= static_cast<std::uint32_t>(entry);
     };
+    constexpr std::uint64_t DISTANCE_MASK = (1u << DISTANCE_LOOKUP_BITS) - 1;
+    LookupEntry entry = 0;
+    std::uint64_t nextIndex = 0;  // nextLiteralIndex(entry)
+    LookupEntry distanceGuess = 0;
+    const auto hold = [&](LookupEntry held) {
+        entry = held;
+        nextIndex = nextLiteralIndex(entry);
+        distanceGuess = distanceLookup[nextIndex & DISTANCE_MASK];
+        keepHere(distanceGuess);
+    };
     refill();
-    LookupEntry entry = literalLookup[bitBuffer & LITERAL_MASK];
+    hold(literalLookup[bitBuffer & LITERAL_MASK]);
     const std::uint8_t* inLimit = input.limit;
     while (o <= outLimit) {
         if (in > inLimit) [[unlikely]] {
@@ -1027,27 +1055,28 @@ template <bool Bmi>
         }
         if ((entry & LITERAL_FLAG) != 0) {
             // Up to two more literals straight from the table, without a refill.
-            std::uint64_t next = nextLiteralIndex(entry);
             consume(entry);
             *o++ = static_cast<std::uint8_t>(entryValue(entry));
-            entry = literalLookup[next];
+            hold(literalLookup[nextIndex]);
             if ((entry & LITERAL_FLAG) != 0) {
-                next = nextLiteralIndex(entry);
                 consume(entry);
                 *o++ = static_cast<std::uint8_t>(entryValue(entry));
-                entry = literalLookup[next];
+                hold(literalLookup[nextIndex]);
                 if ((entry & LITERAL_FLAG) != 0) {
-                    next = nextLiteralIndex(entry);
                     consume(entry);
                     *o++ = static_cast<std::uint8_t>(entryValue(entry));
-                    entry = literalLookup[next];
+                    // The bits at hand may not reach a fourth symbol's distance index.
+                    const LookupEntry fourth = literalLookup[nextIndex];
+                    refill();
+                    hold(fourth);
+                    continue;
                 }
             }
             refill();
             continue;
         }
         if ((entry & SUBTABLE_FLAG) != 0) [[unlikely]] {
-            entry = lookUpLong<Bmi, LITERAL_LOOKUP_BITS>(literalLookup, entry, bitBuffer);
+            hold(lookUpLong<Bmi, LITERAL_LOOKUP_BITS>(literalLookup, entry, bitBuffer));
             continue;
         }
         if ((entry & LENGTH_FLAG) == 0) [[unlikely]] {
@@ -1058,15 +1087,15 @@ template <bool Bmi>
                 break;
             }
             refill();  // after a skipped symbol
-            entry = literalLookup[bitBuffer & LITERAL_MASK];
+            hold(literalLookup[bitBuffer & LITERAL_MASK]);
             continue;
         }
 
-        // A match: its distance entry is cut from the bits before the length
-        // code is consumed, as a literal's successor is.
+        // A match: its distance entry is the guess, cut from the bits before
+        // the length code was consumed, as a literal's successor is.
         const std::uint64_t beforeLength = bitBuffer;
         const std::size_t length = entryValue(entry) + extraValue<Bmi>(beforeLength, entry);
-        LookupEntry distanceEntry = distanceLookup[bitField<Bmi, DISTANCE_LOOKUP_BITS>(beforeLength, entry)];
+        LookupEntry distanceEntry = distanceGuess;
         consume(entry);
         if ((distanceEntry & SUBTABLE_FLAG) != 0) [[unlikely]]
             distanceEntry = lookUpLong<Bmi, DISTANCE_LOOKUP_BITS>(distanceLookup, distanceEntry, bitBuffer);
@@ -1086,6 +1115,7 @@ template <bool Bmi>
         consume(distanceEntry);
         refill();
         if (!enoughForNext) entry = literalLookup[bitBuffer & LITERAL_MASK];
+        hold(entry);
         copyMatchFast(o, distance, length);
         o += length;
     }
