@@ -15,10 +15,14 @@
 // both, one flag per kind of symbol, so that a literal is told apart with one
 // test, and the literal, base length or base distance itself. The next entry
 // is looked up as soon as its bits are known, before the current match is
-// copied, so that the load overlaps the copy. The loop tests its input and
-// output once per symbol against margins (FAST_INPUT_MARGIN,
-// FAST_OUTPUT_MARGIN) rather than per byte, and where the processor has BMI2
-// the same loop is compiled a second time for it and chosen at run time.
+// copied, so that the load overlaps the copy. Each entry also comes with the
+// distance entry at the index cut for its successor, looked up before the
+// loop branches on the entry: for a length code it is the match's distance
+// entry, loaded by the time a misprediction of the branch is found. The loop
+// tests its input and output once per symbol against margins
+// (FAST_INPUT_MARGIN, FAST_OUTPUT_MARGIN) rather than per byte, and where the
+// processor has BMI2 the same loop is compiled a second time for it and
+// chosen at run time.
 // Whatever the tables cannot decide (an empty branch, a distance reaching
 // before the output) goes back to the exact path before a bit of it is
 // consumed, so both paths agree on every input.
